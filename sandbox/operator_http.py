@@ -1,0 +1,76 @@
+"""The operator's HTTP server: serves files from a directory and logs every
+request line (with the query string) to a file, one line per request:
+    <unix time> <client address> <method> <path?query> <status>
+Run as: python3 operator_http.py ADDRESS PORT DOCROOT LOGFILE
+
+Special behaviour is chosen per path by files next to the served one:
+    NAME.status   a number: answer every request for NAME with that status
+    NAME.hang     accept the request for NAME and never answer
+"""
+
+import http.server
+import os
+import sys
+import time
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    docroot = "."
+    logfile = None
+
+    def log_message(self, fmt, *args):  # quiet stderr; the request log is ours
+        pass
+
+    def record(self, status):
+        with open(self.logfile, "a") as f:
+            f.write("%.3f %s %s %s %d\n" % (time.time(), self.client_address[0], self.command,
+                                            self.path, status))
+
+    def do_GET(self):
+        path = self.path.split("?", 1)[0]
+        local = os.path.normpath(os.path.join(self.docroot, path.lstrip("/")))
+        if not local.startswith(os.path.abspath(self.docroot)):
+            local = "/nonexistent"
+        if os.path.exists(local + ".hang"):
+            self.record(0)
+            time.sleep(3600)
+            return
+        status = 200
+        if os.path.exists(local + ".status"):
+            with open(local + ".status") as f:
+                status = int(f.read().strip() or "500")
+        if status == 200 and not os.path.isfile(local):
+            status = 404
+        self.record(status)
+        if status != 200:
+            body = b"<html><body>error %d</body></html>\n" % status
+            self.send_response(status)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+            return
+        size = os.path.getsize(local)
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(size))
+        self.end_headers()
+        with open(local, "rb") as f:
+            while True:
+                chunk = f.read(65536)
+                if not chunk:
+                    break
+                self.wfile.write(chunk)
+
+
+def main():
+    address, port, docroot, logfile = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
+    Handler.docroot = os.path.abspath(docroot)
+    Handler.logfile = logfile
+    server = http.server.ThreadingHTTPServer((address, port), Handler)
+    server.daemon_threads = True
+    open(logfile, "a").close()
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,333 @@
+"""The simulated router network used by end-to-end tests and the demo.
+
+Runs only inside sandbox/run-in-sandbox (a private mount + network namespace
+with its own /run). Hosts are network namespaces joined by veth pairs,
+addressed in 198.18.0.0/15. The router's programs run in a bubblewrap root
+whose /run (= /var/run), /var/tmp, /www, /var/log and /etc are directories of
+a scratch folder on the host side, so tests read what the programs left there.
+"""
+
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+SOURCE_DIR = os.environ.get("SW_SOURCE_DIR", os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+BUILD_DIR = os.environ.get("SW_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
+PLATFORM_BIN = os.path.join(BUILD_DIR, "platform", "bin")
+OPERATOR_HOST = "portal.example.com"  # the build's default SPOTWARDEN_OPERATOR_HOST
+
+
+def sh(*args, check=True, **kw):
+    """Runs a host-side command (ip, tc, ...) and returns its stdout."""
+    r = subprocess.run(list(args), check=False, capture_output=True, text=True, **kw)
+    if check and r.returncode != 0:
+        raise RuntimeError("%s failed (%d): %s" % (" ".join(args), r.returncode, r.stderr.strip()))
+    return r.stdout
+
+
+def wait_for(predicate, timeout=10.0, interval=0.05, what="condition"):
+    """Polls `predicate` until it is true; raises after `timeout` seconds."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise TimeoutError("timed out waiting for " + what)
+        time.sleep(interval)
+
+
+class Host:
+    """A network namespace."""
+
+    def __init__(self, name):
+        self.name = name
+        sh("ip", "netns", "add", name)
+        self.run("ip", "link", "set", "lo", "up")
+
+    def run(self, *args, check=True):
+        return sh("ip", "netns", "exec", self.name, *args, check=check)
+
+    def popen(self, args, **kw):
+        kw.setdefault("start_new_session", True)
+        return subprocess.Popen(["ip", "netns", "exec", self.name] + list(args), **kw)
+
+    def forward(self, on=True):
+        self.run("sysctl", "-qw", "net.ipv4.ip_forward=%d" % (1 if on else 0))
+
+
+def link(a, a_if, a_addr, b, b_if, b_addr, a_mac=None, b_mac=None):
+    """Joins hosts a and b with a veth pair; addresses as "198.18.0.1/24"."""
+    sh("ip", "link", "add", a_if, "netns", a.name, "type", "veth", "peer", "name", b_if, "netns", b.name)
+    for host, ifname, addr, mac in ((a, a_if, a_addr, a_mac), (b, b_if, b_addr, b_mac)):
+        if mac:
+            host.run("ip", "link", "set", ifname, "address", mac)
+        if addr:
+            host.run("ip", "addr", "add", addr, "dev", ifname)
+        host.run("ip", "link", "set", ifname, "up")
+
+
+def stop(proc, sig=signal.SIGTERM, timeout=5):
+    """Stops a process started with start_new_session=True, and its group."""
+    if proc is None or proc.poll() is not None:
+        return
+    try:
+        os.killpg(proc.pid, sig)
+        proc.wait(timeout=timeout)
+    except (ProcessLookupError, subprocess.TimeoutExpired):
+        try:
+            os.killpg(proc.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        proc.wait()
+
+
+class RouterRoot:
+    """The router's file system: a scratch folder on the host side and the
+    bubblewrap command line that makes it the router's root."""
+
+    def __init__(self, hosts=None, nvram=None):
+        self.dir = tempfile.mkdtemp(prefix="swrouter.")
+        for d in ("run", "vartmp", "www", "log", "etc", "sbin"):
+            os.makedirs(os.path.join(self.dir, d))
+        self.write_hosts(hosts or {})
+        self.set_nvram(nvram or {})
+        for n in range(1, 6):
+            with open(os.path.join(self.dir, "www", "zelvanet_R%03d.html" % n), "w") as f:
+                f.write("<html><body>R%03d</body></html>\n" % n)
+
+    def path(self, *parts):
+        """Host-side path of a router path such as "/var/run/x"."""
+        p = "/".join(parts).lstrip("/")
+        for prefix, sub in (("var/run/", "run/"), ("run/", "run/"), ("var/tmp/", "vartmp/"),
+                            ("www/", "www/"), ("var/log/", "log/"), ("etc/", "etc/")):
+            if p.startswith(prefix):
+                return os.path.join(self.dir, sub + p[len(prefix):])
+        raise ValueError("not a router path: " + p)
+
+    def write_hosts(self, hosts):
+        with open(os.path.join(self.dir, "etc", "hosts"), "w") as f:
+            f.write("127.0.0.1 localhost\n")
+            for name, addrs in hosts.items():
+                for addr in ([addrs] if isinstance(addrs, str) else addrs):
+                    f.write("%s %s\n" % (addr, name))
+
+    def set_nvram(self, values):
+        with open(os.path.join(self.dir, "etc", "nvram.conf"), "w") as f:
+            for k, v in values.items():
+                f.write("%s=%s\n" % (k, v))
+
+    def install(self, program, name=None):
+        """Copies a built program into the router's /sbin."""
+        dst = os.path.join(self.dir, "sbin", name or os.path.basename(program))
+        shutil.copy2(program, dst)
+        return "/sbin/" + os.path.basename(dst)
+
+    def bwrap(self, extra_binds=()):
+        d = self.dir
+        args = ["bwrap",
+                "--ro-bind", "/usr", "/usr",
+                "--symlink", "usr/lib", "/lib", "--symlink", "usr/lib64", "/lib64",
+                "--tmpfs", "/bin", "--ro-bind", "/usr/bin/dash", "/bin/sh",
+                "--ro-bind", os.path.join(PLATFORM_BIN, "nvram"), "/bin/nvram",
+                "--bind", os.path.join(d, "sbin"), "/sbin",
+                "--ro-bind", PLATFORM_BIN, "/opt/platform",
+                "--dev", "/dev", "--proc", "/proc",
+                "--bind", os.path.join(d, "run"), "/run", "--symlink", "../run", "/var/run",
+                "--bind", os.path.join(d, "vartmp"), "/var/tmp",
+                "--bind", os.path.join(d, "log"), "/var/log",
+                "--bind", os.path.join(d, "www"), "/www",
+                "--bind", os.path.join(d, "etc"), "/etc",
+                "--ro-bind", "/etc/nsswitch.conf", "/etc/nsswitch.conf",
+                "--ro-bind", "/etc/passwd", "/etc/passwd",
+                "--ro-bind", "/etc/group", "/etc/group",
+                "--unshare-pid", "--die-with-parent",
+                "--setenv", "PATH", "/opt/platform:/sbin:/usr/sbin:/usr/bin:/bin",
+                "--setenv", "NVRAM_FILE", "/etc/nvram.conf",
+                "--setenv", "CHILLI_JOURNAL", "/var/run/chilli.journal"]
+        for src, dst in extra_binds:
+            args += ["--bind", src, dst]
+        return args
+
+    def cleanup(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class Router:
+    """A router: its network namespace plus its file system. Programs started
+    with start() share one bubblewrap instance with a busybox syslogd, so
+    killall sees only this router's processes and the log is collected in
+    /var/log/messages."""
+
+    def __init__(self, name="router", hosts=None, nvram=None):
+        self.host = Host(name)
+        self.root = RouterRoot(hosts=hosts, nvram=nvram)
+        self.proc = None
+
+    def start(self, command, env=None, stdout=None, stderr=None, extra_binds=()):
+        """Starts a shell command line in the router after the syslog daemon."""
+        envs = []
+        for k, v in (env or {}).items():
+            envs += ["--setenv", k, v]
+        script = ("busybox syslogd -n -O /var/log/messages & "
+                  "i=0; while [ ! -S /dev/log ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done; "
+                  "exec " + command)
+        args = self.root.bwrap(extra_binds) + envs + ["--", "/bin/sh", "-c", script]
+        self.proc = self.host.popen(args, stdout=stdout, stderr=stderr)
+        return self.proc
+
+    def run(self, command, env=None, timeout=60):
+        """Runs a shell command line in the router to its end: (rc, out, err)."""
+        envs = []
+        for k, v in (env or {}).items():
+            envs += ["--setenv", k, v]
+        args = ["ip", "netns", "exec", self.host.name] + self.root.bwrap() + envs + \
+               ["--", "/bin/sh", "-c", command]
+        r = subprocess.run(args, capture_output=True, text=True, timeout=timeout)
+        return r.returncode, r.stdout, r.stderr
+
+    def stop(self):
+        stop(self.proc)
+        self.proc = None
+
+    def log_lines(self):
+        """The router's system log as (facility.priority, message) pairs."""
+        out = []
+        try:
+            with open(self.root.path("/var/log/messages"), errors="replace") as f:
+                for line in f:
+                    # "Dec  7 23:59:59 host user.notice spotwarden: text"
+                    parts = line.rstrip("\n").split(None, 5)
+                    if len(parts) == 6:
+                        out.append((parts[4], parts[5]))
+        except FileNotFoundError:
+            pass
+        return out
+
+    def chilli_journal(self):
+        """The chilli stand-in's journal as lists of fields (time as float)."""
+        out = []
+        try:
+            with open(self.root.path("/var/run/chilli.journal")) as f:
+                for line in f:
+                    fields = line.rstrip("\n").split("\t")
+                    fields[0] = float(fields[0])
+                    out.append(fields)
+        except FileNotFoundError:
+            pass
+        return out
+
+    def link_target(self):
+        """Target of /var/run/offline-reason, or None when there is no link."""
+        try:
+            return os.readlink(self.root.path("/var/run/offline-reason"))
+        except FileNotFoundError:
+            return None
+
+    def cleanup(self):
+        self.stop()
+        self.root.cleanup()
+
+
+class Operator:
+    """The operator's host: a namespace with an HTTP server on port 80 whose
+    document root and request log live in a scratch folder."""
+
+    def __init__(self, host, address):
+        self.host = host
+        self.address = address
+        self.dir = tempfile.mkdtemp(prefix="swoperator.")
+        self.docroot = os.path.join(self.dir, "www")
+        os.makedirs(os.path.join(self.docroot, "config"))
+        self.request_log = os.path.join(self.dir, "requests.log")
+        self.http = None
+
+    def serve(self, name, content):
+        """Publishes `content` (str or bytes) at /config/NAME, or at NAME when
+        it starts with "/"."""
+        path = self.file(name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(content.encode() if isinstance(content, str) else content)
+
+    def file(self, name):
+        return os.path.join(self.docroot, name.lstrip("/")) if name.startswith("/") \
+            else os.path.join(self.docroot, "config", name)
+
+    def withdraw(self, name):
+        for suffix in ("", ".status", ".hang"):
+            try:
+                os.unlink(self.file(name) + suffix)
+            except FileNotFoundError:
+                pass
+
+    def set_status(self, name, status):
+        with open(self.file(name) + ".status", "w") as f:
+            f.write(str(status))
+
+    def start_http(self):
+        script = os.path.join(SOURCE_DIR, "sandbox", "operator_http.py")
+        self.http = self.host.popen(["/usr/bin/python3", script, self.address, "80", self.docroot,
+                                     self.request_log])
+        wait_for(self._listening, timeout=10, what="operator HTTP server")
+
+    def _listening(self):
+        out = self.host.run("ss", "-ltn", check=False)
+        return ("%s:80" % self.address) in out
+
+    def stop_http(self):
+        stop(self.http)
+        self.http = None
+
+    def requests(self):
+        """Request log as (time, client, method, path with query, status)."""
+        out = []
+        try:
+            with open(self.request_log) as f:
+                for line in f:
+                    t, client, method, path, status = line.split()
+                    out.append((float(t), client, method, path, int(status)))
+        except FileNotFoundError:
+            pass
+        return out
+
+    def cleanup(self):
+        self.stop_http()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class Network:
+    """The standard hotspot network: the router (namespace "router") joined by
+    its WAN link wan0 (198.18.0.2/24) to the operator's host ("operator",
+    198.18.0.1/24 on up0). The router also has a LAN veth pair lan0/lan1
+    (198.18.1.1/24 on lan0) and a radio stand-in ath0/ath1 whose MAC address
+    is 00:1a:2b:3c:4d:5e, for --radiusnasif. The operator's host name
+    resolves to 198.18.0.1 in the router's /etc/hosts."""
+
+    ROUTER_WAN = "198.18.0.2"
+    OPERATOR = "198.18.0.1"
+    LAN = "198.18.1.1"
+    RADIO_MAC = "00:1a:2b:3c:4d:5e"
+
+    def __init__(self, nvram=None, hosts=None):
+        names = {OPERATOR_HOST: self.OPERATOR}
+        names.update(hosts or {})
+        self.router = Router(hosts=names, nvram=nvram if nvram is not None else
+                             {"zelvanet_ssid": "Cafe Hotspot", "wlan0_channel": "6"})
+        self.operator = Operator(Host("operator"), self.OPERATOR)
+        link(self.router.host, "wan0", self.ROUTER_WAN + "/24", self.operator.host, "up0", self.OPERATOR + "/24")
+        link(self.router.host, "lan0", self.LAN + "/24", self.router.host, "lan1", None)
+        link(self.router.host, "ath0", None, self.router.host, "ath1", None, a_mac=self.RADIO_MAC)
+
+    def wan(self, up):
+        """Takes the router's upstream link down or brings it back."""
+        self.router.host.run("ip", "link", "set", "wan0", "up" if up else "down")
+        if up:
+            self.router.host.run("ip", "addr", "replace", self.ROUTER_WAN + "/24", "dev", "wan0")
+
+    def cleanup(self):
+        self.router.cleanup()
+        self.operator.cleanup()

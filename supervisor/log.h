@@ -1,0 +1,17 @@
+// The supervisor's two messages to the system log: LOG at notice (5) and
+// DEBUG at debug (7). No openlog(): the C library's identity and facility
+// apply, as on the router.
+#pragma once
+
+#define SW_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
+
+// Fixed program name that starts every supervisor message, whatever argv[0] is.
+inline constexpr const char kProgName[] = "spotwarden";
+
+void LOG(const char* format, ...) SW_PRINTF(1, 2);
+void DEBUG(const char* format, ...) SW_PRINTF(1, 2);
+
+// Test hook at the syslog boundary: when set, each message is formatted and
+// handed to `sink` instead of vsyslog(); nullptr restores the system log.
+using LogSink = void (*)(int priority, const char* message);
+void log_set_sink(LogSink sink);

@@ -1,0 +1,136 @@
+#include "supervisor/portal.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <syslog.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "common/clock.h"
+#include "tests/support/log_capture.h"
+
+namespace {
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// A scratch directory with fake programs first on PATH.
+class ScratchPath {
+ public:
+  ScratchPath() {
+    char tmpl[] = "/tmp/swportalXXXXXX";
+    dir_ = mkdtemp(tmpl);
+    old_path_ = getenv("PATH");
+    setenv("PATH", (dir_ + ":" + old_path_).c_str(), 1);
+  }
+  ~ScratchPath() {
+    setenv("PATH", old_path_.c_str(), 1);
+    std::string cmd = "rm -rf " + dir_;
+    EXPECT_EQ(0, system(cmd.c_str()));
+  }
+  // Installs an executable shell script named `name`.
+  void program(const std::string& name, const std::string& body) {
+    std::string path = dir_ + "/" + name;
+    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+    chmod(path.c_str(), 0755);
+  }
+  const std::string& dir() const { return dir_; }
+
+ private:
+  std::string dir_;
+  std::string old_path_;
+};
+
+// Sleeps of the keeper are recorded, then taken as a short real pause.
+std::string g_sleep_log;
+void record_sleep(unsigned secs) {
+  std::ofstream(g_sleep_log, std::ios::app) << secs << "\n";
+  usleep(100 * 1000);
+}
+time_t real_time() { return time(nullptr); }
+
+TEST(SignalChilli, HandsKillallThePlatformNumberOfEachNamedSignal) {
+  ScratchPath path;
+  std::string record = path.dir() + "/killall.args";
+  path.program("killall", "echo \"$@\" >> " + record + "; exit 1");
+  LogCapture logs;
+  // killall's own failure (no chilli running) is returned but harmless.
+  EXPECT_EQ(1, chilli_offline());
+  EXPECT_EQ(1, chilli_online());
+  signal_chilli(SIGPWR);
+  signal_chilli(SIGHUP);
+#if defined(__mips__)
+  EXPECT_EQ("-16 chilli\n-17 chilli\n-19 chilli\n-1 chilli\n", slurp(record));
+#elif defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__)
+  EXPECT_EQ("-10 chilli\n-12 chilli\n-30 chilli\n-1 chilli\n", slurp(record));
+#endif
+}
+
+TEST(OfflineReason, CreateNeverReplacesAndRemoveLogsWhenMissing) {
+  ScratchPath path;
+  std::string link = path.dir() + "/offline-reason";
+  LogCapture logs;
+  EXPECT_EQ(0, write_offline_reason(link.c_str(), kPageStartup));
+  EXPECT_EQ(-1, write_offline_reason(link.c_str(), kPageProbeLost));
+  char target[256] = {};
+  ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+  EXPECT_STREQ("/www/zelvanet_R002.html", target);
+
+  repoint_offline_reason(link.c_str(), kPageAuthFailed);
+  ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+  EXPECT_STREQ("/www/zelvanet_R005.html", target);
+
+  remove_offline_reason(link.c_str());
+  EXPECT_EQ(0, logs.count("failed to remove offline reason file"));
+  remove_offline_reason(link.c_str());
+  EXPECT_TRUE(logs.contains(LOG_NOTICE, "spotwarden: failed to remove offline reason file '" + link +
+                                             "': No such file or directory"));
+}
+
+TEST(PortalKeeper, RestartsChilliAfterEveryExitWithTheExactVector) {
+  ScratchPath path;
+  std::string journal = path.dir() + "/journal";
+  path.program("chilli", "echo \"$# $*\" >> " + journal + "; exit 0");
+  g_sleep_log = path.dir() + "/sleeps";
+  static const OsClock fake = {real_time, record_sleep};
+  os_clock_override(&fake);
+  LogCapture logs;
+
+  pid_t supervisor = fork();
+  ASSERT_GE(supervisor, 0);
+  if (supervisor == 0) {
+    setpgid(0, 0);
+    char a0[] = "chilli", a1[] = "--conf", a2[] = "/etc/chilli.conf", a3[] = "two words";
+    char* argv[] = {a0, a1, a2, a3, nullptr};
+    int rc = run_chilli_bg(argv);
+    _exit(rc == 0 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(supervisor, waitpid(supervisor, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  usleep(800 * 1000);
+  kill(-supervisor, SIGKILL);  // the keeper kept the process group
+  os_clock_override(nullptr);
+
+  std::string starts = slurp(journal);
+  EXPECT_EQ(0u, starts.find("3 --conf /etc/chilli.conf two words\n"));
+  int runs = 0;
+  for (char ch : starts) runs += ch == '\n';
+  EXPECT_GE(runs, 3);
+  // Parent waited 3 s; keeper paused 10 s after each death.
+  std::string sleeps = slurp(g_sleep_log);
+  EXPECT_EQ(0u, sleeps.find("3\n")) << sleeps;
+  EXPECT_NE(std::string::npos, sleeps.find("10\n10\n"));
+  EXPECT_GE(logs.count("spotwarden: starting chillispot..."), 3);
+  EXPECT_GE(logs.count("spotwarden: chillispot has died, pausing before restart."), 2);
+}
+
+}  // namespace

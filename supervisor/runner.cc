@@ -1,0 +1,141 @@
+#include "supervisor/runner.h"
+
+#include <errno.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "supervisor/log.h"
+
+namespace {
+
+// The child the runner waits for; the only datum shared with alarm_kill().
+volatile sig_atomic_t gpid = 0;
+
+// Blocks SIGALRM for the lifetime of the object, so that an alarm cannot
+// land between fork() and the moment gpid names the new child.
+class AlarmBlock final {
+ public:
+  AlarmBlock() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGALRM);
+    sigprocmask(SIG_BLOCK, &set, &old_);
+  }
+  ~AlarmBlock() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+  AlarmBlock(const AlarmBlock&) = delete;
+  AlarmBlock& operator=(const AlarmBlock&) = delete;
+  const sigset_t& old_mask() const { return old_; }
+
+ private:
+  sigset_t old_;
+};
+
+}  // namespace
+
+void alarm_kill(int) {
+  if (gpid != 0) {
+    kill(static_cast<pid_t>(gpid), SIGKILL);
+  }
+}
+
+void format_args(char* const argv[], char out[512]) {
+  size_t len = 0;
+  int budget = 511;
+  out[0] = '\0';
+  auto append = [&](const char* text, size_t n) {
+    memcpy(out + len, text, n);
+    len += n;
+    out[len] = '\0';
+  };
+  for (size_t i = 0; argv[i] != nullptr; ++i) {
+    const char* rest = argv[i];
+    size_t left = strlen(rest);
+    while (left >= 56 && budget >= 61) {
+      append(rest, 55);
+      append(" ... ", 5);
+      rest += 55;
+      left -= 55;
+      budget -= 60;
+    }
+    size_t take = left < static_cast<size_t>(budget) ? left : static_cast<size_t>(budget);
+    append(rest, take);
+    budget -= static_cast<int>(take);
+    if (budget > 0) {
+      append(" ", 1);
+      budget -= 1;
+    }
+  }
+}
+
+void log_args(char* const argv[]) {
+  char line[512];
+  format_args(argv, line);
+  DEBUG("%s: executing: %s\n", kProgName, line);
+}
+
+int our_system(const char* path, char* const argv[]) {
+  log_args(argv);
+  pid_t pid;
+  {
+    AlarmBlock block;
+    pid = fork();
+    if (pid == 0) {
+      sigprocmask(SIG_SETMASK, &block.old_mask(), nullptr);
+      execvp(path, argv);
+      LOG("%s: failed to exec: %s!\n", kProgName, path);
+      // Never return into the caller's code as a second supervisor.
+      _exit(127);
+    }
+    if (pid < 0) {
+      LOG("%s: our_system() failed to fork for: %s\n", kProgName, path);
+      return -1;
+    }
+    gpid = pid;
+  }
+
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno == EINTR) {
+      continue;  // the alarm only kills; the wait goes on until the child ends
+    }
+    LOG("%s: %s: waitpid() for '%s' error: %s", kProgName, "our_system", path, strerror(errno));
+    return -1;
+  }
+  int result;
+  if (WIFEXITED(status)) {
+    result = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    // A killed child has no exit status; report it as shells do, never as 0.
+    result = 128 + WTERMSIG(status);
+  } else {
+    result = -1;
+  }
+  DEBUG("%s: child '%s' exited with status: %d", kProgName, path, result);
+  return result;
+}
+
+int our_system_timeout(const char* path, char* const argv[], unsigned secs) {
+  gpid = 0;
+  struct sigaction sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sa_handler = alarm_kill;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGALRM, &sa, nullptr);
+  alarm(secs);
+  int result = our_system(path, argv);
+  alarm(0);
+  return result;
+}
+
+int run_wget(const char* url, const char* path) {
+  char wget[] = "wget";
+  char quiet[] = "-q";
+  char out_opt[] = "-O";
+  char dev_null[] = "/dev/null";
+  char* argv[] = {wget, quiet, out_opt, path ? const_cast<char*>(path) : dev_null,
+                  const_cast<char*>(url), nullptr};
+  return our_system_timeout("wget", argv, kCommandTimeLimit);
+}

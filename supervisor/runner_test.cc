@@ -1,0 +1,93 @@
+#include "supervisor/runner.h"
+
+#include <gtest/gtest.h>
+#include <syslog.h>
+#include <time.h>
+
+#include <string>
+
+#include "tests/support/log_capture.h"
+
+namespace {
+
+std::string line_of(std::initializer_list<const char*> args) {
+  std::vector<char*> argv;
+  for (const char* a : args) {
+    argv.push_back(const_cast<char*>(a));
+  }
+  argv.push_back(nullptr);
+  char out[512];
+  format_args(argv.data(), out);
+  return out;
+}
+
+TEST(Runner, PassesExitStatusThrough) {
+  LogCapture logs;
+  char sh[] = "sh", c[] = "-c", cmd[] = "exit 7";
+  char* argv[] = {sh, c, cmd, nullptr};
+  EXPECT_EQ(7, our_system("sh", argv));
+  EXPECT_TRUE(logs.contains(LOG_DEBUG, "spotwarden: executing: sh -c exit 7 "));
+  EXPECT_TRUE(logs.contains(LOG_DEBUG, "spotwarden: child 'sh' exited with status: 7"));
+}
+
+TEST(Runner, MissingProgramLogsAndFailsWithoutReturningIntoCaller) {
+  LogCapture logs;
+  char name[] = "no-such-program-anywhere";
+  char* argv[] = {name, nullptr};
+  pid_t self = getpid();
+  int result = our_system(name, argv);
+  ASSERT_EQ(self, getpid()) << "the failed child must never come back here";
+  EXPECT_EQ(127, result);
+  EXPECT_TRUE(logs.contains(LOG_NOTICE, "spotwarden: failed to exec: no-such-program-anywhere!"));
+}
+
+TEST(Runner, KilledChildIsAFailureNotStatusZero) {
+  char sh[] = "sh", c[] = "-c", cmd[] = "kill -TERM $$";
+  char* argv[] = {sh, c, cmd, nullptr};
+  EXPECT_EQ(128 + SIGTERM, our_system("sh", argv));
+}
+
+TEST(Runner, TimedRunnerKillsHangingChildAndCallerGoesOn) {
+  char sleep_name[] = "sleep", secs[] = "30";
+  char* argv[] = {sleep_name, secs, nullptr};
+  time_t start = time(nullptr);
+  EXPECT_EQ(128 + SIGKILL, our_system_timeout("sleep", argv, 1));
+  EXPECT_LE(time(nullptr) - start, 5);
+  // The alarm is cancelled: a quick command afterwards is not disturbed.
+  char t[] = "true";
+  char* argv2[] = {t, nullptr};
+  EXPECT_EQ(0, our_system_timeout("true", argv2, 1));
+  sleep(2);
+}
+
+TEST(LogArgs, EachArgumentFollowedByOneSpace) {
+  EXPECT_EQ("wget -q -O /dev/null http://x/ ", line_of({"wget", "-q", "-O", "/dev/null", "http://x/"}));
+}
+
+TEST(LogArgs, LongArgumentShownInRunsOf55) {
+  std::string arg(120, 'a');
+  for (size_t i = 0; i < arg.size(); ++i) {
+    arg[i] = static_cast<char>('a' + i % 26);
+  }
+  std::string expected = arg.substr(0, 55) + " ... " + arg.substr(55, 55) + " ... " + arg.substr(110) + " ";
+  EXPECT_EQ(expected, line_of({arg.c_str()}));
+  // Exactly 55 left is shown without a marker.
+  std::string arg110(110, 'b');
+  EXPECT_EQ(std::string(55, 'b') + " ... " + std::string(55, 'b') + " ", line_of({arg110.c_str()}));
+}
+
+TEST(LogArgs, LineNeverPasses511Characters) {
+  std::string big(2000, 'z');
+  std::string line = line_of({"a", big.c_str(), "tail"});
+  EXPECT_EQ(511u, line.size());
+  std::string many(100, 'y');
+  std::vector<const char*> args(20, many.c_str());
+  std::vector<char*> argv;
+  for (const char* a : args) argv.push_back(const_cast<char*>(a));
+  argv.push_back(nullptr);
+  char out[512];
+  format_args(argv.data(), out);
+  EXPECT_EQ(511u, strlen(out));
+}
+
+}  // namespace

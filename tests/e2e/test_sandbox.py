@@ -1,0 +1,40 @@
+"""The sandbox itself: namespaces, the router's root, syslog, HTTP, stand-ins."""
+
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", ".."))
+from sandbox import sandbox  # noqa: E402
+
+
+class SandboxTest(unittest.TestCase):
+    def setUp(self):
+        self.net = sandbox.Network()
+        self.addCleanup(self.net.cleanup)
+
+    def test_router_reaches_operator_logs_and_sees_only_its_own_processes(self):
+        op = self.net.operator
+        op.serve("hello.txt", "hi\n")
+        op.start_http()
+        rc, out, err = self.net.router.run(
+            "busybox syslogd -n -O /var/log/messages & sleep 0.3; logger -p user.notice hello-log; "
+            "wget -q -O /var/tmp/got http://portal.example.com/config/hello.txt?x=1; "
+            "/bin/nvram get zelvanet_ssid; chilli a b & sleep 0.3; killall -1 chilli; sleep 0.3; "
+            "killall -15 chilli; sleep 0.3; ls /proc | grep -c '^[0-9]'")
+        self.assertEqual(0, rc, err)
+        lines = out.splitlines()
+        self.assertEqual("zelvanet_ssid=Cafe Hotspot", lines[0])
+        self.assertLess(int(lines[-1]), 10)
+        with open(self.net.router.root.path("/var/tmp/got")) as f:
+            self.assertEqual("hi\n", f.read())
+        self.assertIn(("user.notice", "root: hello-log"), self.net.router.log_lines())
+        self.assertEqual("/config/hello.txt?x=1", op.requests()[0][3])
+        journal = self.net.router.chilli_journal()
+        self.assertEqual(["start", journal[0][2], "a", "b"], journal[0][1:])
+        self.assertEqual(["signal", "SIGHUP"], [journal[1][1], journal[1][3]])
+        self.assertEqual(["signal", "SIGTERM"], [journal[2][1], journal[2][3]])
+
+
+if __name__ == "__main__":
+    unittest.main()
