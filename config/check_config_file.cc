@@ -1,0 +1,26 @@
+#include "config/check_config_file.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "common/unique_fd.h"
+#include "supervisor/log.h"
+
+int check_config_file(const char* path, const char* name) {
+  UniqueFile f(fopen(path, "r"));
+  if (!f) {
+    DEBUG("%s: failed to open config file '%s'\n", kProgName, path);
+    unlink(path);
+    return -1;
+  }
+  char line[256];
+  bool got = fgets(line, sizeof line, f.get()) != nullptr;
+  f.close();
+  if (got && line[0] == '#' && strstr(line, name) != nullptr) {
+    DEBUG("%s: config file '%s' looks OK!\n", kProgName, path);
+    return 0;
+  }
+  DEBUG("%s: config file '%s' is invalid...\n", kProgName, path);
+  return -1;
+}

@@ -1,0 +1,166 @@
+#include "config/chillispot_conf.h"
+
+#include <errno.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "common/unique_fd.h"
+#include "config/check_config_file.h"
+#include "config/text_line.h"
+#include "supervisor/log.h"
+#include "supervisor/portal.h"
+#include "supervisor/runner.h"
+
+namespace {
+
+// Removes the side file when the update leaves by any path but the rename.
+class SideFileGuard final {
+ public:
+  explicit SideFileGuard(const char* path) : path_(path) {}
+  ~SideFileGuard() {
+    if (path_) {
+      unlink(path_);
+    }
+  }
+  SideFileGuard(const SideFileGuard&) = delete;
+  SideFileGuard& operator=(const SideFileGuard&) = delete;
+  void release() { path_ = nullptr; }
+
+ private:
+  const char* path_;
+};
+
+// Appends the secret line, on a line of its own even when the download
+// lacks a final newline. Fails when any byte of it cannot be written, so a
+// full file system never yields a file silently cut short.
+int append_secret(const char* side, const char* secret) {
+  UniqueFile f(fopen(side, "a+"));
+  if (!f) {
+    return -1;
+  }
+  bool needs_newline = false;
+  if (fseek(f.get(), -1, SEEK_END) == 0) {
+    int last = getc(f.get());
+    needs_newline = last != EOF && last != '\n';
+  }
+  // A stream that was read must be repositioned before it is written.
+  if (fseek(f.get(), 0, SEEK_END) != 0) {
+    return -1;
+  }
+  if (fprintf(f.get(), "%sradiussecret %s\n", needs_newline ? "\n" : "", secret) < 0) {
+    return -1;
+  }
+  return f.close() == 0 ? 0 : -1;
+}
+
+}  // namespace
+
+char* chillispot_conf_get_param(const char* path, const char* name) {
+  UniqueFile f(fopen(path, "r"));
+  if (!f) {
+    LOG("%s: %s: failed to open '%s': %s", kProgName, "chillispot_conf_get_param", path, strerror(errno));
+    return nullptr;
+  }
+  size_t name_len = strlen(name);
+  char line[kLinePiece];
+  while (fgets(line, sizeof line, f.get())) {
+    char* p = skip_space(line);
+    if (*p == '\0' || *p == '#' || strncmp(p, name, name_len) != 0) {
+      continue;
+    }
+    // The name must end at whitespace, so "radiusserver10" never answers
+    // "radiusserver1"; a piece that ends right after the name is no setting.
+    if (!is_space(p[name_len])) {
+      continue;
+    }
+    char* value = skip_space(p + name_len);
+    trim_end(value);
+    return strdup(value);
+  }
+  return nullptr;
+}
+
+int compare_files(const char* a, const char* b) {
+  UniqueFile fa(fopen(a, "r"));
+  UniqueFile fb(fopen(b, "r"));
+  if (!fa || !fb) {
+    LOG("%s: error opening files for compare\n", kProgName);
+    return -1;
+  }
+  int ca;
+  for (;;) {
+    ca = getc_unlocked(fa.get());
+    if (ca == EOF) {
+      break;
+    }
+    if (getc_unlocked(fb.get()) != ca) {
+      break;
+    }
+  }
+  if (ca == EOF && feof(fa.get()) && getc_unlocked(fb.get()) == EOF && !ferror(fb.get())) {
+    return 0;
+  }
+  return ferror(fa.get()) || ferror(fb.get()) ? -1 : 1;
+}
+
+int chillispot_conf_update(const char* url, const char* path, const char* secret) {
+  LOG("%s: attempting to update chillispot config file\n", kProgName);
+  size_t len = strlen(path);
+  UniqueCString side(static_cast<char*>(malloc(len + sizeof kSideSuffix)));
+  if (!side) {
+    LOG("%s: %s: malloc() failed!\n", kProgName, "chillispot_conf_update");
+    return -1;
+  }
+  memcpy(side.get(), path, len);
+  memcpy(side.get() + len, kSideSuffix, sizeof kSideSuffix);
+  SideFileGuard guard(side.get());
+
+  int status = run_wget(url, side.get());
+  if (check_config_file(side.get(), kChilliConfName) != 0) {
+    LOG("%s: config file download failed, will retry later...\n", kProgName);
+    return -1;
+  }
+  // wget fails when it could not write everything (a full file system) or
+  // the transfer broke off; such a copy can still pass the first-line check.
+  if (status != 0) {
+    DEBUG("%s: download of '%s' incomplete, wget status %d\n", kProgName, side.get(), status);
+    LOG("%s: config file download failed, will retry later...\n", kProgName);
+    return -1;
+  }
+
+  // Any secret the operator set, even a bare "radiussecret", wins over ours.
+  UniqueCString own_secret(chillispot_conf_get_param(side.get(), "radiussecret"));
+  if (!own_secret && secret && append_secret(side.get(), secret) != 0) {
+    LOG("%s: %s: Aieeee!!! Problem appending RADIUS shared secret!!!", kProgName, "chillispot_conf_update");
+    return -1;
+  }
+
+  switch (compare_files(path, side.get())) {
+    case 0:
+      DEBUG("%s: chillispot config file unchanged, no update required\n", kProgName);
+      return 0;
+    case -1:
+      DEBUG("%s: failed to compare chillispot config file during update\n", kProgName);
+      return -1;
+    default:
+      break;
+  }
+  if (rename(side.get(), path) != 0) {
+    LOG("%s: failed to rename '%s' to '%s': %s\n", kProgName, side.get(), path, strerror(errno));
+    return -1;
+  }
+  guard.release();
+
+  signal_chilli(SIGHUP);
+  LOG("%s: chillispot config file updated\n", kProgName);
+  UniqueCString uamserver(chillispot_conf_get_param(path, "uamserver"));
+  if (uamserver) {
+    LOG("%s: uamserver = %s", kProgName, uamserver.get());
+  } else {
+    LOG("%s: warning, uamserver not found in '%s'!", kProgName, path);
+  }
+  return 0;
+}

@@ -1,0 +1,24 @@
+// The portal's (chilli's) configuration file: parameter lookup, safe
+// replacement from the operator's server, and byte comparison.
+#pragma once
+
+// The name that the first line of a downloaded portal configuration carries.
+inline constexpr const char kChilliConfName[] = "chilli.conf";
+// A download lands first at the current path followed by this suffix.
+inline constexpr const char kSideSuffix[] = ".NEW";
+
+// Value of the first line of the file at `path` that sets `name`, as a heap
+// string the caller frees ("" for a bare name); null when the file cannot be
+// opened or nothing sets `name`.
+char* chillispot_conf_get_param(const char* path, const char* name);
+
+// Downloads `url` into the side file next to `path`, checks it, appends
+// "radiussecret SECRET" when the download sets no secret and `secret` is not
+// null, and moves it over `path` with one rename when it differs, then makes
+// chilli reload. 0 when `path` is current, -1 on failure (`path` untouched).
+// No side file outlives the call.
+int chillispot_conf_update(const char* url, const char* path, const char* secret);
+
+// 0 when both files have the same bytes, 1 when they differ, -1 when either
+// cannot be opened or cannot be read.
+int compare_files(const char* a, const char* b);
