@@ -1,0 +1,164 @@
+#include "probes/icmp.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netinet/in.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+
+#include "common/unique_fd.h"
+#include "probes/radius.h"
+#include "supervisor/log.h"
+
+namespace {
+
+constexpr unsigned char kMagic[4] = {'Z', 'E', 'L', 'V'};
+constexpr size_t kHeaderLength = 8;
+constexpr size_t kMagicOffset = 12;
+constexpr size_t kTelemetryOffset = 16;
+constexpr size_t kTelemetryLength = 18;
+constexpr size_t kNasidOffset = 34;
+constexpr size_t kIpHeaderLength = 20;
+constexpr char kTooBig[] = "TOOBIG!";
+
+void put16(unsigned char* at, uint32_t value) {
+  at[0] = static_cast<unsigned char>(value >> 8);
+  at[1] = static_cast<unsigned char>(value);
+}
+
+void put32(unsigned char* at, uint32_t value) {
+  at[0] = static_cast<unsigned char>(value >> 24);
+  at[1] = static_cast<unsigned char>(value >> 16);
+  at[2] = static_cast<unsigned char>(value >> 8);
+  at[3] = static_cast<unsigned char>(value);
+}
+
+}  // namespace
+
+size_t icmp_build_probe(unsigned char message[kIcmpMessageMax], uint16_t id, const char* nasid) {
+  memset(message, 0, kIcmpMessageMax);
+  message[0] = 8;
+  put16(message + 4, id);
+  message[8] = 1;
+  memcpy(message + kMagicOffset, kMagic, sizeof kMagic);
+  size_t n = strlen(nasid);
+  if (n > kProbeNasidMax) {
+    LOG("%s: %s: nasid is too big to send in ICMP!", kProgName, "test_ping");
+    nasid = kTooBig;
+    n = sizeof kTooBig - 1;
+  }
+  memcpy(message + kNasidOffset, nasid, n + 1);
+  size_t length = kNasidOffset + n + 1;
+  put16(message + 10, static_cast<uint32_t>(length - kHeaderLength));
+  return length;
+}
+
+void pack_icmp_sysinfo(unsigned char* message, const struct sysinfo& info) {
+  // Unsigned 32-bit arithmetic on purpose: the operator's side expects the
+  // low 32 bits of the byte counts, whatever the width of long here.
+  uint32_t unit = info.mem_unit;
+  uint32_t total = static_cast<uint32_t>(info.totalram);
+  uint32_t free_ram = static_cast<uint32_t>(info.freeram);
+  if (unit != 0) {
+    total *= unit;
+    free_ram *= unit;
+  }
+  unsigned char* block = message + kTelemetryOffset;
+  put32(block, static_cast<uint32_t>(info.uptime));
+  put32(block + 4, static_cast<uint32_t>(info.loads[0]));
+  put32(block + 8, total);
+  put32(block + 12, free_ram);
+  put16(block + 16, info.procs);
+}
+
+void fill_icmp_sysinfo(unsigned char* message) {
+  struct sysinfo info;
+  if (sysinfo(&info) != 0) {
+    LOG("%s: %s: sysinfo() failed: %s", kProgName, "fill_icmp_sysinfo", strerror(errno));
+    memset(message + kTelemetryOffset, 0, kTelemetryLength);
+    return;
+  }
+  pack_icmp_sysinfo(message, info);
+}
+
+uint16_t icmp_checksum(const unsigned char* data, size_t length) {
+  uint32_t sum = 0;
+  size_t i = 0;
+  for (; i + 1 < length; i += 2) {
+    sum += static_cast<uint32_t>(data[i]) << 8 | data[i + 1];
+  }
+  if (i < length) {
+    sum += static_cast<uint32_t>(data[i]) << 8;
+  }
+  sum = (sum >> 16) + (sum & 0xFFFF);
+  sum += sum >> 16;
+  return static_cast<uint16_t>(~sum);
+}
+
+bool icmp_reply_matches(const unsigned char* datagram, size_t length, uint16_t id) {
+  // The magic ends at offset 35, so a shorter datagram cannot carry it.
+  if (length < kIpHeaderLength + kMagicOffset + sizeof kMagic) {
+    return false;
+  }
+  const unsigned char* icmp = datagram + kIpHeaderLength;
+  return icmp[0] == 0 && (icmp[4] << 8 | icmp[5]) == id &&
+         memcmp(icmp + kMagicOffset, kMagic, sizeof kMagic) == 0;
+}
+
+int test_ping(const char* host, const char* nasid, int passes, int timeout) {
+  unsigned char message[kIcmpMessageMax];
+  uint16_t id = static_cast<uint16_t>(random());
+  size_t length = icmp_build_probe(message, id, nasid);
+
+  UniqueFd fd(socket(AF_INET, SOCK_RAW, IPPROTO_ICMP));
+  if (!fd.valid()) {
+    LOG("%s: %s: socket(): %s", kProgName, "test_ping", strerror(errno));
+    return -1;
+  }
+  if (set_probe_receive_timeout(fd.get(), timeout) != 0) {
+    LOG("%s: %s: setsockopt(): %s", kProgName, "test_ping", strerror(errno));
+    return -1;
+  }
+  struct sockaddr_in addresses[kIcmpAddressMax];
+  int count = 0;
+  if (fill_sockaddr(addresses, kIcmpAddressMax, &count, host, 0) != 0) {
+    return -1;
+  }
+  if (count == 0) {
+    LOG("%s: %s: WARNING: no A records found for [%s]", kProgName, "test_ping", host);
+  }
+
+  unsigned char reply[kIcmpReplySize];
+  for (int pass = 0; pass < passes; ++pass) {
+    put16(message + 6, static_cast<uint32_t>(pass));
+    for (int i = 0; i < count; ++i) {
+      fill_icmp_sysinfo(message);
+      put16(message + 2, 0);
+      put16(message + 2, icmp_checksum(message, length));
+      if (sendto(fd.get(), message, length, 0, reinterpret_cast<const struct sockaddr*>(&addresses[i]),
+                 sizeof addresses[i]) < 0) {
+        LOG("%s: %s: sendto() failed: %s\n", kProgName, "test_ping", strerror(errno));
+        return -1;
+      }
+      // Cleared so that nothing of an earlier datagram can complete this one.
+      memset(reply, 0, sizeof reply);
+      ssize_t got = recv(fd.get(), reply, sizeof reply, 0);
+      if (got >= 0) {
+        if (icmp_reply_matches(reply, static_cast<size_t>(got), id)) {
+          return 0;
+        }
+        DEBUG("%s: %s: incorrect length or magic in ping response", kProgName, "test_ping");
+      } else if (errno == EINTR) {
+        LOG("%s: %s: recv() interrupted by signal, retrying", kProgName, "test_ping");
+      } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        LOG("%s: %s: no reply received for ping packet to %s", kProgName, "test_ping",
+            inet_ntoa(addresses[i].sin_addr));
+      } else {
+        LOG("%s: %s: recv() error: %s", kProgName, "test_ping", strerror(errno));
+        return -1;
+      }
+    }
+  }
+  return -1;
+}

@@ -1,0 +1,29 @@
+// The one door to the MD5 digest (RFC 1321) of OpenSSL's libcrypto, through
+// its EVP interface; nothing else in the programs touches OpenSSL.
+#pragma once
+
+#include <stddef.h>
+
+struct evp_md_ctx_st;
+
+inline constexpr size_t kMd5DigestLength = 16;
+
+// One running digest. The library context is released by md5_finish() or,
+// when the digest is abandoned, by the destructor.
+struct Md5Context {
+  Md5Context() = default;
+  Md5Context(const Md5Context&) = delete;
+  Md5Context& operator=(const Md5Context&) = delete;
+  ~Md5Context();
+
+  evp_md_ctx_st* evp = nullptr;
+  bool failed = false;
+};
+
+// Starts a digest; -1 when the library could not provide one.
+int md5_init(Md5Context* context);
+// Adds `length` bytes to the digest.
+void md5_append(Md5Context* context, const void* data, size_t length);
+// Writes the 16-byte digest and releases the context; -1 (digest zeroed)
+// when any step failed.
+int md5_finish(Md5Context* context, unsigned char digest[kMd5DigestLength]);

@@ -1,0 +1,57 @@
+#include "probes/md5.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+
+namespace {
+
+std::string hex(const unsigned char* bytes, size_t n) {
+  std::string out;
+  char two[3];
+  for (size_t i = 0; i < n; ++i) {
+    snprintf(two, sizeof two, "%02x", bytes[i]);
+    out += two;
+  }
+  return out;
+}
+
+// Digests `text` fed in pieces of `piece` bytes.
+std::string digest_in_pieces(const char* text, size_t piece) {
+  Md5Context md5;
+  EXPECT_EQ(0, md5_init(&md5));
+  size_t n = strlen(text);
+  for (size_t at = 0; at < n; at += piece) {
+    md5_append(&md5, text + at, n - at < piece ? n - at : piece);
+  }
+  unsigned char digest[kMd5DigestLength];
+  EXPECT_EQ(0, md5_finish(&md5, digest));
+  return hex(digest, sizeof digest);
+}
+
+// Expected digests are the test suite of RFC 1321, appendix A.5.
+TEST(Md5, MatchesReferenceDigestsWhateverTheSizeOfThePiecesAdded) {
+  const char* eighty = "12345678901234567890123456789012345678901234567890123456789012345678901234567890";
+  for (size_t piece : {1, 7, 64, 100}) {
+    EXPECT_EQ("d41d8cd98f00b204e9800998ecf8427e", digest_in_pieces("", piece));
+    EXPECT_EQ("900150983cd24fb0d6963f7d28e17f72", digest_in_pieces("abc", piece));
+    EXPECT_EQ("f96b697d7cb7938d525a2f31aaf161d0", digest_in_pieces("message digest", piece));
+    EXPECT_EQ("57edf4a22be3c955ac49da2e2107b67a", digest_in_pieces(eighty, piece)) << piece;
+  }
+}
+
+TEST(Md5, ContextStartsAfreshAfterFinish) {
+  Md5Context md5;
+  unsigned char digest[kMd5DigestLength];
+  ASSERT_EQ(0, md5_init(&md5));
+  md5_append(&md5, "junk", 4);
+  ASSERT_EQ(0, md5_finish(&md5, digest));
+  ASSERT_EQ(0, md5_init(&md5));
+  md5_append(&md5, "abc", 3);
+  ASSERT_EQ(0, md5_finish(&md5, digest));
+  EXPECT_EQ("900150983cd24fb0d6963f7d28e17f72", hex(digest, sizeof digest));
+}
+
+}  // namespace

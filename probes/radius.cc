@@ -1,0 +1,186 @@
+#include "probes/radius.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <netdb.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include "common/unique_fd.h"
+#include "probes/md5.h"
+#include "supervisor/log.h"
+
+namespace {
+
+constexpr size_t kAuthenticatorOffset = 4;
+constexpr size_t kAuthenticatorLength = 16;
+
+// The room after the NAS-Identifier header: 64 bytes, one more than the
+// longest identifier sent.
+constexpr unsigned char kAcctTemplate[102] = {
+    4, 0, 0, 0,                                // Accounting-Request, Identifier, Length
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // Request Authenticator
+    1, 7, '!', 'p', 'i', 'n', 'g',             // User-Name
+    40, 6, 0, 0, 0, 7,                         // Acct-Status-Type = Accounting-On
+    44, 3, '!',                                // Acct-Session-Id
+    32, 2,                                     // NAS-Identifier, text follows
+};
+constexpr size_t kAcctNasidOffset = 38;
+
+// The password is never checked by anyone: any answer, a reject included,
+// proves the server alive.
+constexpr unsigned char kAuthTemplate[111] = {
+    1, 0, 0, 0,                                // Access-Request, Identifier, Length
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // Request Authenticator
+    1, 7, '!', 'p', 'i', 'n', 'g',             // User-Name
+    2, 18, 's', 'w', 'a', 'r', 'd', 'e', 'n', '-', 'p', 'r', 'o', 'b', 'e', '-', 'p', 'w',
+    32, 2,                                     // NAS-Identifier, text follows
+};
+constexpr size_t kAuthNasidOffset = 47;
+
+struct RequestKind {
+  const unsigned char* request_template;
+  size_t template_size;
+  size_t nasid_offset;
+  int port;
+  const char* function;
+  const char* what;
+};
+
+constexpr RequestKind kAcct = {kAcctTemplate, sizeof kAcctTemplate, kAcctNasidOffset, kRadiusAcctPort,
+                               "test_radius_acct", "accounting"};
+constexpr RequestKind kAuth = {kAuthTemplate, sizeof kAuthTemplate, kAuthNasidOffset, kRadiusAuthPort,
+                               "test_radius_auth", "authentication"};
+
+int run_probe(const RequestKind& kind, const char* server, const char* nasid, const char* secret,
+              int retries, int timeout) {
+  unsigned char packet[sizeof kAuthTemplate];
+  memcpy(packet, kind.request_template, kind.template_size);
+  size_t n = strlen(nasid);
+  if (n > kProbeNasidMax) {
+    LOG("%s: %s: nasid too long, giving up", kProgName, kind.function);
+    return -1;
+  }
+  size_t length = kind.nasid_offset + n;
+  packet[2] = static_cast<unsigned char>(length >> 8);
+  packet[3] = static_cast<unsigned char>(length);
+  packet[kind.nasid_offset - 1] = static_cast<unsigned char>(n + 2);
+  memcpy(packet + kind.nasid_offset, nasid, n);
+  packet[1] = static_cast<unsigned char>(random());
+  fill_radius_authenticator(packet, length, secret ? secret : kDefaultRadiusSecret);
+
+  unsigned char reply[kRadiusReplySize];
+  if (test_radius(server, kind.port, packet, length, reply, sizeof reply, retries, timeout) != 0) {
+    return -1;
+  }
+  LOG("%s: %s: radius %s test to [%s] successful", kProgName, kind.function, kind.what, server);
+  return 0;
+}
+
+}  // namespace
+
+int fill_sockaddr(struct sockaddr_in* table, int capacity, int* count, const char* host, int port) {
+  for (int i = 0; i < capacity; ++i) {
+    memset(&table[i], 0, sizeof table[i]);
+    table[i].sin_family = AF_INET;
+    table[i].sin_port = htons(static_cast<uint16_t>(port));
+  }
+  if (capacity > 0 && inet_aton(host, &table[0].sin_addr) != 0) {
+    *count = 1;
+    return 0;
+  }
+  const struct hostent* entry = gethostbyname(host);
+  if (entry == nullptr || entry->h_addrtype != AF_INET) {
+    LOG("%s: %s: unknown host: %s\n", kProgName, "fill_sockaddr", host);
+    return -1;
+  }
+  int filled = 0;
+  while (filled < capacity && entry->h_addr_list[filled] != nullptr) {
+    memcpy(&table[filled].sin_addr, entry->h_addr_list[filled], sizeof table[filled].sin_addr);
+    ++filled;
+  }
+  *count = filled;
+  return 0;
+}
+
+int set_probe_receive_timeout(int fd, int seconds) {
+  struct timeval wait = {};
+  wait.tv_sec = seconds > 0 ? seconds : 1;
+  return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+}
+
+int new_radius_socket(const char* server, int port, int timeout) {
+  struct sockaddr_in address;
+  int count = 0;
+  if (fill_sockaddr(&address, 1, &count, server, port) != 0) {
+    return -1;
+  }
+  UniqueFd fd(socket(AF_INET, SOCK_DGRAM, 0));
+  if (!fd.valid()) {
+    LOG("%s: %s: socket(): %s\n", kProgName, "new_radius_socket", strerror(errno));
+    return -1;
+  }
+  // A name without addresses leaves the zeroed entry: connecting to 0.0.0.0
+  // reaches nothing that answers, so the probe simply fails.
+  if (connect(fd.get(), reinterpret_cast<const struct sockaddr*>(&address), sizeof address) != 0) {
+    LOG("%s: %s: connect(): %s\n", kProgName, "new_radius_socket", strerror(errno));
+    return -1;
+  }
+  if (set_probe_receive_timeout(fd.get(), timeout) != 0) {
+    LOG("%s: setsockopt(): %s", "new_radius_socket", strerror(errno));
+    return -1;
+  }
+  return fd.release();
+}
+
+void fill_radius_authenticator(unsigned char* packet, size_t length, const char* secret) {
+  memset(packet + kAuthenticatorOffset, 0, kAuthenticatorLength);
+  Md5Context md5;
+  md5_init(&md5);
+  md5_append(&md5, packet, length);
+  md5_append(&md5, secret, strlen(secret));
+  unsigned char digest[kMd5DigestLength];
+  // A failed digest leaves zeros: the server drops the request and the probe
+  // fails, which is the honest outcome.
+  md5_finish(&md5, digest);
+  memcpy(packet + kAuthenticatorOffset, digest, kAuthenticatorLength);
+}
+
+int test_radius(const char* server, int port, const unsigned char* packet, size_t length,
+                unsigned char* reply, size_t reply_size, int retries, int timeout) {
+  UniqueFd fd(new_radius_socket(server, port, timeout));
+  if (!fd.valid()) {
+    LOG("%s: %s: failed to create radius socket\n", kProgName, "test_radius");
+    return -1;
+  }
+  int attempt = 0;
+  do {
+    if (send(fd.get(), packet, length, 0) < 0) {
+      LOG("%s: %s: send(): %s", kProgName, "test_radius", strerror(errno));
+      return -1;
+    }
+    if (recv(fd.get(), reply, reply_size, 0) >= 0) {
+      return 0;
+    }
+    if (errno == EINTR) {
+      LOG("%s: %s: recv() interrupted by signal, retrying", kProgName, "test_radius");
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      DEBUG("%s: %s: no reply received for radius packet\n", kProgName, "test_radius");
+    } else {
+      LOG("%s: recv(): %s", "test_radius", strerror(errno));
+      return -1;
+    }
+    ++attempt;
+  } while (attempt <= retries);
+  return -1;
+}
+
+int test_radius_acct(const char* server, const char* nasid, const char* secret, int retries, int timeout) {
+  return run_probe(kAcct, server, nasid, secret, retries, timeout);
+}
+
+int test_radius_auth(const char* server, const char* nasid, const char* secret, int retries, int timeout) {
+  return run_probe(kAuth, server, nasid, secret, retries, timeout);
+}

@@ -1,0 +1,216 @@
+#include "probes/radius.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "probes/python_oracle.h"
+#include "tests/support/log_capture.h"
+
+namespace {
+
+// The request as RFC 2865/2866 lay it out, built with struct and hashlib.
+const char kRequestOracle[] = R"(
+import hashlib, struct, sys
+kind, ident, nasid, secret = sys.argv[1], int(sys.argv[2]), sys.argv[3].encode(), sys.argv[4].encode()
+attrs = bytes([1, 7]) + b"!ping"
+if kind == "acct":
+    code = 4
+    attrs += bytes([40, 6]) + struct.pack(">I", 7) + bytes([44, 3]) + b"!"
+else:
+    code = 1
+    attrs += bytes([2, 18]) + b"swarden-probe-pw"
+attrs += bytes([32, len(nasid) + 2]) + nasid
+head = struct.pack(">BBH", code, ident, 20 + len(attrs))
+auth = hashlib.md5(head + bytes(16) + attrs + secret).digest()
+sys.stdout.write((head + auth + attrs).hex())
+)";
+
+// A UDP "server" on 127.0.0.1 at the probe's fixed port. Binding waits while
+// another test holds the port, so test cases never see each other's packets.
+class LocalServer {
+ public:
+  explicit LocalServer(int port) {
+    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < 600; ++i) {
+      if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        bound_ = true;
+        break;
+      }
+      usleep(100 * 1000);
+    }
+  }
+  ~LocalServer() {
+    if (answerer_.joinable()) {
+      answerer_.join();
+    }
+    close(fd_);
+  }
+  bool bound() const { return bound_; }
+
+  // Answers the first datagram with an empty one after `delay_ms`.
+  void answer_first(int delay_ms) {
+    answerer_ = std::thread([this, delay_ms] {
+      pollfd p = {fd_, POLLIN, 0};
+      if (poll(&p, 1, 5000) != 1) {
+        return;
+      }
+      unsigned char buf[600];
+      sockaddr_in peer;
+      socklen_t len = sizeof peer;
+      ssize_t n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&peer), &len);
+      if (n >= 0) {
+        received_.emplace_back(to_hex(buf, static_cast<size_t>(n)));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+      sendto(fd_, "", 0, 0, reinterpret_cast<sockaddr*>(&peer), len);
+    });
+  }
+
+  // Every datagram received, as hex; waits for the answering thread first.
+  std::vector<std::string> received() {
+    if (answerer_.joinable()) {
+      answerer_.join();
+    }
+    unsigned char buf[600];
+    ssize_t n;
+    while ((n = recv(fd_, buf, sizeof buf, MSG_DONTWAIT)) >= 0) {
+      received_.emplace_back(to_hex(buf, static_cast<size_t>(n)));
+    }
+    return received_;
+  }
+
+ private:
+  int fd_;
+  bool bound_ = false;
+  std::thread answerer_;
+  std::vector<std::string> received_;
+};
+
+struct Case {
+  const char* kind;
+  int (*probe)(const char*, const char*, const char*, int, int);
+  int port;
+  const char* nasid;
+  const char* secret;  // nullptr: the default
+  size_t length;
+};
+
+TEST(RadiusProbe, SendsTheExactRequestAndSucceedsOnAnEmptyReply) {
+  const char* mac = "00-1A-2B-3C-4D-5E";
+  const char* longest = "abcdefghijklmnopqrstuvwxyz-ABCDEFGHIJKLMNOPQRSTUVWXYZ-012345678";
+  ASSERT_EQ(17u, strlen(mac));
+  ASSERT_EQ(63u, strlen(longest));
+  const Case cases[] = {
+      {"acct", test_radius_acct, kRadiusAcctPort, mac, "s3cret", 55},
+      {"auth", test_radius_auth, kRadiusAuthPort, mac, "s3cret", 64},
+      {"acct", test_radius_acct, kRadiusAcctPort, longest, nullptr, 101},
+      {"auth", test_radius_auth, kRadiusAuthPort, longest, nullptr, 110},
+  };
+  unsigned seed = 4242;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.kind) + " " + c.nasid);
+    LocalServer server(c.port);
+    ASSERT_TRUE(server.bound());
+    server.answer_first(0);
+    srandom(++seed);
+    int identifier = static_cast<int>(random() & 0xff);
+    srandom(seed);
+    LogCapture logs;
+    ASSERT_EQ(0, c.probe("127.0.0.1", c.nasid, c.secret, 0, 3));
+    std::vector<std::string> got = server.received();
+    ASSERT_EQ(1u, got.size());
+    EXPECT_EQ(c.length * 2, got[0].size());
+    EXPECT_EQ(run_python(kRequestOracle, {c.kind, std::to_string(identifier), c.nasid,
+                                          c.secret ? c.secret : "kestrelmoss9"}),
+              got[0]);
+    std::string what = std::string(c.kind) == "acct" ? "accounting" : "authentication";
+    EXPECT_TRUE(logs.contains(LOG_NOTICE, "spotwarden: test_radius_" + std::string(c.kind) + ": radius " +
+                                              what + " test to [127.0.0.1] successful"));
+  }
+}
+
+TEST(RadiusProbe, NasidOf64CharactersSendsNothing) {
+  std::string nasid(64, 'x');
+  using Probe = int (*)(const char*, const char*, const char*, int, int);
+  for (auto [name, probe, port] : {std::tuple<const char*, Probe, int>{"test_radius_acct", test_radius_acct, kRadiusAcctPort},
+                                   std::tuple<const char*, Probe, int>{"test_radius_auth", test_radius_auth, kRadiusAuthPort}}) {
+    LocalServer server(port);
+    ASSERT_TRUE(server.bound());
+    LogCapture logs;
+    EXPECT_EQ(-1, probe("127.0.0.1", nasid.c_str(), nullptr, 0, 1));
+    EXPECT_TRUE(server.received().empty());
+    EXPECT_TRUE(logs.contains(LOG_NOTICE, std::string("spotwarden: ") + name + ": nasid too long, giving up"));
+  }
+}
+
+TEST(RadiusProbe, SilentServerGetsRetriesPlusOneIdenticalDatagramsAndAtLeastOne) {
+  LocalServer server(kRadiusAcctPort);
+  ASSERT_TRUE(server.bound());
+  {
+    LogCapture logs;
+    EXPECT_EQ(-1, test_radius_acct("127.0.0.1", "nas", "s", 2, 1));
+    std::vector<std::string> got = server.received();
+    ASSERT_EQ(3u, got.size());
+    EXPECT_EQ(got[0], got[1]);
+    EXPECT_EQ(got[0], got[2]);
+    EXPECT_EQ(3, logs.count("spotwarden: test_radius: no reply received for radius packet|"));
+    EXPECT_TRUE(logs.contains(LOG_DEBUG, "no reply received for radius packet"));
+  }
+  EXPECT_EQ(-1, test_radius_acct("127.0.0.1", "nas", "s", -3, 1));
+  EXPECT_EQ(1u, server.received().size() - 3);
+}
+
+TEST(RadiusProbe, ZeroTimeoutStillGivesUpInsteadOfWaitingForALateReply) {
+  LocalServer server(kRadiusAuthPort);
+  ASSERT_TRUE(server.bound());
+  // Without a timeout the probe would block until this reply and succeed.
+  server.answer_first(3000);
+  EXPECT_EQ(-1, test_radius_auth("127.0.0.1", "nas", nullptr, 0, 0));
+}
+
+TEST(ProbeTimeout, ZeroOrNegativeBecomesOneSecond) {
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(fd, 0);
+  for (auto [asked, expected] : {std::pair{0, 1}, std::pair{-5, 1}, std::pair{7, 7}}) {
+    ASSERT_EQ(0, set_probe_receive_timeout(fd, asked));
+    timeval tv = {};
+    socklen_t len = sizeof tv;
+    ASSERT_EQ(0, getsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, &len));
+    EXPECT_EQ(expected, tv.tv_sec);
+    EXPECT_EQ(0, tv.tv_usec);
+  }
+  close(fd);
+}
+
+TEST(FillSockaddr, DottedQuadFillsTheFirstEntryAndZeroesTheRest) {
+  sockaddr_in table[3];
+  memset(table, 0xAB, sizeof table);
+  int count = -1;
+  ASSERT_EQ(0, fill_sockaddr(table, 3, &count, "198.18.0.7", 1813));
+  EXPECT_EQ(1, count);
+  EXPECT_EQ(htonl(0xC6120007), table[0].sin_addr.s_addr);
+  for (const sockaddr_in& entry : table) {
+    EXPECT_EQ(AF_INET, entry.sin_family);
+    EXPECT_EQ(htons(1813), entry.sin_port);
+  }
+  EXPECT_EQ(0u, table[1].sin_addr.s_addr);
+  EXPECT_EQ(0u, table[2].sin_addr.s_addr);
+}
+
+}  // namespace
