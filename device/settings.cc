@@ -1,0 +1,79 @@
+#include "device/settings.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <utility>
+
+namespace {
+
+constexpr const char kSsidPrefix[] = "ZELVANET";
+constexpr size_t kMaxSsid = 23;
+
+// Owns a popen() stream; pclose() waits for the pipeline to end.
+class UniquePipe final {
+ public:
+  explicit UniquePipe(const char* command) : f_(popen(command, "r")) {}
+  UniquePipe(const UniquePipe&) = delete;
+  UniquePipe& operator=(const UniquePipe&) = delete;
+  ~UniquePipe() {
+    if (f_) {
+      pclose(f_);
+    }
+  }
+  FILE* get() const { return f_; }
+
+ private:
+  FILE* f_;
+};
+
+}  // namespace
+
+int getssid_from(const char* command, char* out, int size) {
+  char ssid[64] = {};
+  memcpy(ssid, kSsidPrefix, sizeof kSsidPrefix);
+  {
+    UniquePipe pipe(command);
+    if (!pipe.get()) {
+      return -1;
+    }
+    char line[64];
+    if (!fgets(line, sizeof line, pipe.get())) {
+      return -1;
+    }
+    size_t len = strlen(line);
+    if (len > 0 && line[len - 1] == '\n') {
+      line[--len] = '\0';
+    }
+    if (len >= 1 && len <= kMaxSsid) {
+      ssid[sizeof kSsidPrefix - 1] = ' ';
+      memcpy(ssid + sizeof kSsidPrefix, line, len + 1);
+    }
+  }
+  size_t limit = static_cast<size_t>(size);
+  size_t n = strlen(ssid);
+  if (n > limit - 1) {
+    n = limit - 1;
+  }
+  memset(out, 0, limit);
+  memcpy(out, ssid, n);
+  return 0;
+}
+
+int getssid(char* out, int size) { return getssid_from(kSsidCommand, out, size); }
+
+int getchannel_from(const char* command, int* channel) {
+  UniquePipe pipe(command);
+  if (!pipe.get()) {
+    return -1;
+  }
+  char text[8];
+  if (!fgets(text, sizeof text, pipe.get())) {
+    return -1;
+  }
+  *channel = atoi(text);
+  return 0;
+}
+
+int getchannel(int* channel) { return getchannel_from(kChannelCommand, channel); }
