@@ -1,0 +1,16 @@
+// spotwarden: supervisor of the router's captive-portal hotspot.
+#include <stdlib.h>
+
+#include "supervisor/args.h"
+#include "supervisor/control_cycle.h"
+#include "supervisor/startup.h"
+
+int main(int argc, char** argv) {
+  static StartupState state;
+  if (spotwarden_startup(argc, argv, &state) != 0) {
+    usage();
+    return 1;
+  }
+  control_cycle(state.args, state.requests.settings_url, state.requests.portal_config_url,
+                state.requests.webping_query);
+}

@@ -1,0 +1,33 @@
+#include "supervisor/offline_conf.h"
+
+#include <stdio.h>
+#include <unistd.h>
+
+#include "build_config.h"
+#include "common/unique_fd.h"
+#include "supervisor/log.h"
+
+int chillispot_conf_write_offline(const char* path, const char* nasid) {
+  DEBUG("%s: writing offline config\n", kProgName);
+  UniqueFile file(fopen(path, "w+"));
+  if (!file) {
+    LOG("%s: failed to create config file '%s'\n", kProgName, path);
+    unlink(path);
+    return -1;
+  }
+  // The secret is always the default: the real one arrives with the
+  // operator's configuration, never in this stop-gap file.
+  fprintf(file.get(),
+          "offline\n"
+          "radiusnasid %s\n"
+          "radiusserver1 127.0.0.1\n"
+          "radiusserver2 127.0.0.1\n"
+          "domain %s\n"
+          "radiussecret %s\n"
+          "uamsecret %s\n"
+          "uamserver https://127.0.0.1/\n"
+          "uamanydns\n",
+          nasid, SPOTWARDEN_OPERATOR_DOMAIN, kDefaultSecret, kDefaultSecret);
+  file.close();
+  return 0;
+}

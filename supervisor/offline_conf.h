@@ -1,0 +1,10 @@
+// The portal configuration in force from start-up until the operator's
+// configuration replaces it: offline, local RADIUS, default secret.
+#pragma once
+
+// The built-in default shared secret.
+inline constexpr const char kDefaultSecret[] = "kestrelmoss9";
+
+// Writes the offline configuration naming `nasid` to `path`. Returns 0, or
+// -1 (logged, whatever is at `path` removed) when it cannot be created.
+int chillispot_conf_write_offline(const char* path, const char* nasid);

@@ -1,0 +1,64 @@
+#include "supervisor/offline_conf.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "build_config.h"
+#include "tests/support/log_capture.h"
+
+namespace {
+
+class ScratchDir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/swofflineXXXXXX";
+    dir_ = mkdtemp(tmpl);
+  }
+  void TearDown() override { EXPECT_EQ(0, system(("rm -rf " + dir_).c_str())); }
+  std::string dir_;
+};
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+TEST_F(ScratchDir, NineLinesWithDefaultSecretReplacingWhatWasThere) {
+  std::string path = dir_ + "/chilli.conf";
+  std::ofstream(path) << "a much longer previous configuration that must not survive\n"
+                      << std::string(500, 'x') << "\n";
+  LogCapture logs;
+  ASSERT_EQ(0, chillispot_conf_write_offline(path.c_str(), "00-1A-2B-3C-4D-5E"));
+  EXPECT_EQ(
+      "offline\n"
+      "radiusnasid 00-1A-2B-3C-4D-5E\n"
+      "radiusserver1 127.0.0.1\n"
+      "radiusserver2 127.0.0.1\n"
+      "domain " SPOTWARDEN_OPERATOR_DOMAIN "\n"
+      "radiussecret kestrelmoss9\n"
+      "uamsecret kestrelmoss9\n"
+      "uamserver https://127.0.0.1/\n"
+      "uamanydns\n",
+      slurp(path));
+  EXPECT_TRUE(logs.contains(LOG_DEBUG, "spotwarden: writing offline config"));
+}
+
+TEST_F(ScratchDir, UncreatableFileIsLoggedAndWhateverWasThereRemoved) {
+  std::string path = dir_ + "/chilli.conf";
+  ASSERT_EQ(0, symlink("/nonexistent-dir/chilli.conf", path.c_str()));
+  LogCapture logs;
+  EXPECT_EQ(-1, chillispot_conf_write_offline(path.c_str(), "N"));
+  EXPECT_TRUE(logs.contains(LOG_NOTICE, "spotwarden: failed to create config file '" + path + "'"));
+  char target[64];
+  EXPECT_EQ(-1, readlink(path.c_str(), target, sizeof target));
+}
+
+}  // namespace

@@ -1,0 +1,35 @@
+#include "supervisor/startup.h"
+
+#include <stdlib.h>
+#include <time.h>
+
+#include "common/clock.h"
+#include "device/settings.h"
+#include "supervisor/log.h"
+#include "supervisor/offline_conf.h"
+#include "supervisor/portal.h"
+
+int spotwarden_startup(int argc, char* const argv[], StartupState* state) {
+  char ssid[64] = {};
+  int channel = -1;
+
+  LOG("%s: starting up\n", kProgName);
+  // The probes draw their identifiers and authenticators from random().
+  srandom(static_cast<unsigned>(os_time()));
+
+  if (spotwarden_args_parse(&state->args, argc, argv) != 0) {
+    return -1;
+  }
+  // Unreadable values keep their initial ones: channel -1, empty SSID.
+  getchannel(&channel);
+  getssid(ssid, sizeof ssid);
+
+  const spotwarden_args* args = state->args;
+  request_strings_build(args->radiusnasid, ssid, channel, &state->requests);
+  DEBUG("%s: radius nasid is: %s\n", kProgName, args->radiusnasid);
+
+  chillispot_conf_write_offline(args->conf, args->radiusnasid);
+  write_offline_reason(kOfflineReasonLink, kPageStartup);
+  run_chilli_bg(args->chilli_argv);
+  return 0;
+}
