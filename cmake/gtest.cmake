@@ -1,0 +1,20 @@
+# GoogleTest as GTest::gtest and GTest::gtest_main. Native builds use the
+# installed library; cross builds compile Debian's sources (package
+# googletest) with the cross compiler, since no prebuilt target library exists.
+if(CMAKE_CROSSCOMPILING)
+  set(SW_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources for cross builds")
+  if(NOT EXISTS ${SW_GTEST_SOURCE_DIR}/CMakeLists.txt)
+    message(FATAL_ERROR "GoogleTest sources not found in ${SW_GTEST_SOURCE_DIR} (Debian package googletest)")
+  endif()
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  add_subdirectory(${SW_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  foreach(lib gtest gtest_main gmock gmock_main)
+    if(TARGET ${lib} AND NOT TARGET GTest::${lib})
+      add_library(GTest::${lib} ALIAS ${lib})
+    endif()
+  endforeach()
+else()
+  find_package(GTest REQUIRED)
+endif()
+include(GoogleTest)
