@@ -1,0 +1,41 @@
+"""Runs the probe test driver (build-dir/tools/swprobe) inside the router
+with a syslog daemon, so each run yields its result, its duration and the
+messages it logged with their facility.priority."""
+
+import os
+import time
+
+from sandbox import sandbox
+
+DRIVER = os.path.join(sandbox.BUILD_DIR, "tools", "swprobe")
+
+_WITH_SYSLOG = ("busybox syslogd -n -O /var/log/messages & "
+                "i=0; while [ ! -S /dev/log ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done; "
+                "%s; rc=$?; sleep 0.3; exit $rc")
+
+
+class ProbeRun:
+    def __init__(self, rc, out, err, elapsed, log):
+        # elapsed includes the syslog daemon's start and a 0.3 s drain.
+        self.rc, self.out, self.err, self.elapsed, self.log = rc, out, err, elapsed, log
+
+    def messages(self, priority=None):
+        """Logged texts (without the "ident:" tag), optionally of one priority."""
+        return [text.split(": ", 1)[1] if ": " in text else text
+                for prio, text in self.log if priority is None or prio == priority]
+
+
+def install(router):
+    router.root.install(DRIVER)
+
+
+def run(router, args, prefix="", timeout=120):
+    """Runs `swprobe ARGS` in the router; `prefix` goes in front of the
+    command (e.g. "setpriv ..."). The log starts empty for every run."""
+    messages = router.root.path("/var/log/messages")
+    if os.path.exists(messages):
+        os.unlink(messages)
+    command = (prefix + " " if prefix else "") + "/sbin/swprobe " + " ".join(args)
+    start = time.monotonic()
+    rc, out, err = router.run(_WITH_SYSLOG % command, timeout=timeout)
+    return ProbeRun(rc, out, err, time.monotonic() - start, router.log_lines())

@@ -1,0 +1,105 @@
+"""A real RADIUS server (FreeRADIUS) for the operator's host, and a silent
+UDP listener that records what a probe sends without ever answering."""
+
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+
+from sandbox import sandbox
+
+STOCK_CONFIG = "/etc/freeradius/3.0"
+
+
+class FreeRadius:
+    """FreeRADIUS on a private copy of the stock configuration, with one more
+    client: the sandbox's whole 198.18.0.0/15 range with `secret`."""
+
+    def __init__(self, host, address, secret):
+        self.host = host
+        self.address = address
+        self.dir = tempfile.mkdtemp(prefix="swradius.")
+        self.conf = os.path.join(self.dir, "raddb")
+        shutil.copytree(STOCK_CONFIG, self.conf, symlinks=True)
+        for d in ("log", "run"):
+            os.makedirs(os.path.join(self.dir, d))
+        path = os.path.join(self.conf, "radiusd.conf")
+        with open(path) as f:
+            text = f.read()
+        # Runs as root with its scratch folders here, so nothing of the host's
+        # /var is touched and no file needs the freerad user.
+        text = re.sub(r"(?m)^raddbdir = .*$", "raddbdir = " + self.conf, text)
+        text = re.sub(r"(?m)^logdir = .*$", "logdir = " + os.path.join(self.dir, "log"), text)
+        text = re.sub(r"(?m)^run_dir = .*$", "run_dir = " + os.path.join(self.dir, "run"), text)
+        text = re.sub(r"(?m)^(\s*)(user|group) = freerad\s*$", r"\1#\2 = freerad", text)
+        with open(path, "w") as f:
+            f.write(text)
+        with open(os.path.join(self.conf, "clients.conf"), "a") as f:
+            f.write("\nclient sandbox {\n\tipaddr = 198.18.0.0/15\n\tsecret = %s\n}\n" % secret)
+        self.output = open(os.path.join(self.dir, "output.log"), "w")
+        self.proc = None
+
+    def start(self):
+        self.proc = self.host.popen(["freeradius", "-f", "-l", "stdout", "-d", self.conf],
+                                    stdout=self.output, stderr=subprocess.STDOUT)
+        sandbox.wait_for(self._ready, timeout=20, what="freeradius")
+
+    def _ready(self):
+        if self.proc.poll() is not None:
+            raise RuntimeError("freeradius exited: " + self.log())
+        out = self.host.run("ss", "-lun", check=False)
+        return ":1812 " in out and ":1813 " in out
+
+    def log(self):
+        with open(os.path.join(self.dir, "output.log"), errors="replace") as f:
+            return f.read()
+
+    def stop(self):
+        sandbox.stop(self.proc)
+        self.proc = None
+
+    def cleanup(self):
+        self.stop()
+        self.output.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+_LISTENER = r"""
+import socket, sys, time
+sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+sock.bind((sys.argv[1], int(sys.argv[2])))
+out = open(sys.argv[3], "a", buffering=1)
+out.write("ready\n")
+while True:
+    data, peer = sock.recvfrom(2048)
+    out.write("%.6f %s %s\n" % (time.time(), peer[0], data.hex()))
+"""
+
+
+class SilentUdp:
+    """Binds address:port in `host` and records every datagram, never
+    answering: a RADIUS server that has gone quiet."""
+
+    def __init__(self, host, address, port):
+        fd, self.path = tempfile.mkstemp(prefix="swudp.")
+        os.close(fd)
+        self.proc = host.popen(["/usr/bin/python3", "-c", _LISTENER, address, str(port), self.path])
+        sandbox.wait_for(lambda: self._lines()[:1] == ["ready"], timeout=10, what="UDP listener")
+
+    def _lines(self):
+        with open(self.path) as f:
+            return f.read().splitlines()
+
+    def datagrams(self):
+        """What arrived so far as (time, sender, bytes)."""
+        out = []
+        for line in self._lines()[1:]:
+            t, peer, data = line.split()
+            out.append((float(t), peer, bytes.fromhex(data)))
+        return out
+
+    def cleanup(self):
+        sandbox.stop(self.proc)
+        os.unlink(self.path)
