@@ -58,6 +58,11 @@ class Host:
     def forward(self, on=True):
         self.run("sysctl", "-qw", "net.ipv4.ip_forward=%d" % (1 if on else 0))
 
+    def delete(self):
+        """Removes the namespace (and the veths in it), so the name can be
+        used again by the next test in the same sandbox."""
+        sh("ip", "netns", "del", self.name, check=False)
+
 
 def link(a, a_if, a_addr, b, b_if, b_addr, a_mac=None, b_mac=None):
     """Joins hosts a and b with a veth pair; addresses as "198.18.0.1/24"."""
@@ -230,6 +235,7 @@ class Router:
     def cleanup(self):
         self.stop()
         self.root.cleanup()
+        self.host.delete()
 
 
 class Operator:
@@ -297,6 +303,7 @@ class Operator:
     def cleanup(self):
         self.stop_http()
         shutil.rmtree(self.dir, ignore_errors=True)
+        self.host.delete()
 
 
 class Network:
