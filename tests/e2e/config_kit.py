@@ -1,0 +1,86 @@
+"""Shared set-up of the configuration-file end-to-end tests: the standard
+network with the operator's HTTP server running and the test driver
+`swconf` installed in the router."""
+
+import os
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", ".."))
+from sandbox import sandbox  # noqa: E402
+
+SWCONF = os.path.join(sandbox.BUILD_DIR, "tools", "swconf")
+CONF = "/var/run/chilli.conf"
+QUERY = "?nasid=00-1A-2B-3C-4D-5E&model=GX4410&fwrev=GX4410-3.01-1.0.0"
+PORTAL_URL = "http://%s/config/chilli.conf%s" % (sandbox.OPERATOR_HOST, QUERY)
+SETTINGS_URL = "http://%s/config/spotwarden.conf%s" % (sandbox.OPERATOR_HOST, QUERY)
+SYSLOG = ("busybox syslogd -n -O /var/log/messages & "
+          "i=0; while [ ! -S /dev/log ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done; ")
+
+
+def host_mount(*args):
+    subprocess.run(["mount"] + list(args), check=True)
+
+
+class ConfigTestCase(unittest.TestCase):
+    def setUp(self):
+        # Network.cleanup() leaves the namespaces; the next test needs the names.
+        self.addCleanup(lambda: [sandbox.sh("ip", "netns", "del", n, check=False) for n in ("router", "operator")])
+        self.net = sandbox.Network()
+        self.addCleanup(self.net.cleanup)
+        self.router = self.net.router
+        self.op = self.net.operator
+        self.op.start_http()
+        self.router.root.install(SWCONF)
+
+    # --- running the driver -------------------------------------------------
+
+    def in_router(self, command, timeout=120):
+        """Runs `command` in the router next to a running chilli stand-in and
+        the syslog daemon; returns (rc, stdout, stderr) of the command."""
+        script = SYSLOG + "chilli & sleep 0.3; " + command + "; rc=$?; sleep 0.3; exit $rc"
+        return self.router.run(script, timeout=timeout)
+
+    def update(self, secret=None, path=CONF):
+        cmd = "swconf update '%s' %s" % (PORTAL_URL, path)
+        if secret is not None:
+            cmd += " '%s'" % secret
+        rc, _, err = self.in_router(cmd)
+        self.assertIn(rc, (0, 1), err)
+        return rc
+
+    def param(self, key, path=CONF):
+        rc, out, _ = self.in_router("swconf param %s %s" % (path, key))
+        return out.rstrip("\n") if rc == 0 else None
+
+    # --- the router's files -------------------------------------------------
+
+    def write_current(self, content, path=CONF):
+        with open(self.router.root.path(path), "wb") as f:
+            f.write(content.encode() if isinstance(content, str) else content)
+
+    def current(self, path=CONF):
+        with open(self.router.root.path(path), "rb") as f:
+            return f.read()
+
+    def side_files(self, path=CONF):
+        d = os.path.dirname(self.router.root.path(path))
+        return [n for n in os.listdir(d) if n.endswith(".NEW")]
+
+    def hups(self):
+        return [e for e in self.router.chilli_journal() if e[1] == "signal" and e[3] == "SIGHUP"]
+
+    def logged(self, priority, text):
+        return any(p == priority and text in m for p, m in self.router.log_lines())
+
+    def assertLogged(self, priority, text):
+        self.assertTrue(self.logged(priority, text),
+                        "no %s message with %r in:\n%s" % (priority, text, "\n".join(
+                            "%s %s" % pm for pm in self.router.log_lines())))
+
+    def assertUntouched(self, before, path=CONF):
+        """The update failed cleanly: current file intact, no side file, no reload."""
+        self.assertEqual(before, self.current(path))
+        self.assertEqual([], self.side_files(path))
+        self.assertEqual([], self.hups())
