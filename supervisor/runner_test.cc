@@ -60,6 +60,21 @@ TEST(Runner, TimedRunnerKillsHangingChildAndCallerGoesOn) {
   sleep(2);
 }
 
+TEST(Runner, WaitErrorOtherThanInterruptionIsLoggedOnceAndFails) {
+  LogCapture logs;
+  // With SIGCHLD ignored the kernel reaps the child itself: waitpid() fails
+  // with ECHILD, which no retry can mend.
+  struct sigaction ignore = {}, old = {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGCHLD, &ignore, &old);
+  char t[] = "true";
+  char* argv[] = {t, nullptr};
+  int result = our_system("true", argv);
+  sigaction(SIGCHLD, &old, nullptr);
+  EXPECT_EQ(-1, result);
+  EXPECT_EQ(1, logs.count("spotwarden: our_system: waitpid() for 'true' error: No child processes"));
+}
+
 TEST(LogArgs, EachArgumentFollowedByOneSpace) {
   EXPECT_EQ("wget -q -O /dev/null http://x/ ", line_of({"wget", "-q", "-O", "/dev/null", "http://x/"}));
 }
