@@ -3,6 +3,7 @@ with a syslog daemon, so each run yields its result, its duration and the
 messages it logged with their facility.priority."""
 
 import os
+import tempfile
 import time
 
 from sandbox import sandbox
@@ -46,3 +47,31 @@ def run(router, args, prefix="", timeout=120):
     start = time.monotonic()
     rc, out, err = router.run(_WITH_SYSLOG % command, timeout=timeout)
     return ProbeRun(rc, out, err, time.monotonic() - start, router.log_lines())
+
+
+class IcmpPeer:
+    """sandbox/icmp_peer.py on `host`'s up0, in `mode`."""
+
+    def __init__(self, host, mode):
+        fd, self.path = tempfile.mkstemp(prefix="swicmp.")
+        os.close(fd)
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "icmp_peer.py")
+        self.proc = host.popen(["/usr/bin/python3", script, "up0", self.path, mode])
+        sandbox.wait_for(lambda: self._lines()[:1] == ["ready"], timeout=10, what="ICMP peer")
+
+    def _lines(self):
+        with open(self.path) as f:
+            return f.read().splitlines()
+
+    def requests(self):
+        """Echo requests seen: (time, source, destination, ICMP bytes)."""
+        out = []
+        for line in self._lines()[1:]:
+            t, src, dst, data = line.split()
+            out.append((float(t), src, dst, bytes.fromhex(data)))
+        return out
+
+    def cleanup(self):
+        sandbox.stop(self.proc)
+        if os.path.exists(self.path):
+            os.unlink(self.path)

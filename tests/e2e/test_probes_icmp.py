@@ -4,54 +4,16 @@ and the failures it must log."""
 
 import os
 import struct
-import subprocess
 import sys
-import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", ".."))
 from sandbox import probe_driver, sandbox  # noqa: E402
+from sandbox.icmp_peer import checksum  # noqa: E402
 
 OPERATOR = sandbox.Network.OPERATOR
 SECOND = "198.18.0.3"
 MANY = ["198.18.0.%d" % n for n in range(10, 28)]  # 18 addresses
-
-
-def checksum(data):
-    if len(data) % 2:
-        data += b"\0"
-    total = sum(struct.unpack("!%dH" % (len(data) // 2), data))
-    while total >> 16:
-        total = (total & 0xFFFF) + (total >> 16)
-    return ~total & 0xFFFF
-
-
-class IcmpPeer:
-    """sandbox/icmp_peer.py on the operator's up0."""
-
-    def __init__(self, host, mode):
-        fd, self.path = tempfile.mkstemp(prefix="swicmp.")
-        os.close(fd)
-        script = os.path.join(sandbox.SOURCE_DIR, "sandbox", "icmp_peer.py")
-        self.proc = host.popen(["/usr/bin/python3", script, "up0", self.path, mode])
-        sandbox.wait_for(lambda: self._lines()[:1] == ["ready"], timeout=10, what="ICMP peer")
-
-    def _lines(self):
-        with open(self.path) as f:
-            return f.read().splitlines()
-
-    def requests(self):
-        """Echo requests seen: (time, source, destination, ICMP bytes)."""
-        out = []
-        for line in self._lines()[1:]:
-            t, src, dst, data = line.split()
-            out.append((float(t), src, dst, bytes.fromhex(data)))
-        return out
-
-    def cleanup(self):
-        sandbox.stop(self.proc)
-        if os.path.exists(self.path):
-            os.unlink(self.path)
 
 
 class IcmpProbeTest(unittest.TestCase):
@@ -64,7 +26,7 @@ class IcmpProbeTest(unittest.TestCase):
 
     def peer(self, mode, kernel_answers=False):
         self.net.operator.host.run("sysctl", "-qw", "net.ipv4.icmp_echo_ignore_all=%d" % (0 if kernel_answers else 1))
-        peer = IcmpPeer(self.net.operator.host, mode)
+        peer = probe_driver.IcmpPeer(self.net.operator.host, mode)
         self.addCleanup(peer.cleanup)
         return peer
 
