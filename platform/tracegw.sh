@@ -12,5 +12,7 @@ echo "30 hops max, 3 probes per hop, 1 s wait"
 echo "hop  name (address)  times"
 # Debian's traceroute prints its own header first and, with -n, bare
 # addresses; the name of a hop here is its address, as without reverse names.
-traceroute -I -n -w 1 -q 3 -m 30 "$host" 2>/dev/null | tail -n +2 |
+# Its /usr/sbin name goes through /etc/alternatives, which a router root lacks.
+tr=$(command -v traceroute.db || command -v traceroute)
+"$tr" -I -n -w 1 -q 3 -m 30 "$host" 2>/dev/null | tail -n +2 |
   sed -E 's/^( *[0-9]+)  ([0-9.]+) /\1  \2 (\2) /'
