@@ -1,7 +1,6 @@
 #include "config/spotwarden_conf.h"
 
 #include <errno.h>
-#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -21,16 +20,16 @@ namespace {
 // reaches the system log (routers often forward it to remote hosts).
 constexpr char kSecretMask[] = "********";
 
-enum class KeyType { kInt, kString };
-
+// One key of the settings file and the field it sets: exactly one of the two
+// member pointers is set.
 struct ConfKey {
   const char* name;
-  KeyType type;
-  size_t offset;
+  int32_t spotwarden_conf::*number;
+  char* spotwarden_conf::*text;
 };
 
-#define SW_INT_KEY(field) {#field, KeyType::kInt, offsetof(spotwarden_conf, field)}
-#define SW_STR_KEY(field) {#field, KeyType::kString, offsetof(spotwarden_conf, field)}
+#define SW_INT_KEY(field) {#field, &spotwarden_conf::field, nullptr}
+#define SW_STR_KEY(field) {#field, nullptr, &spotwarden_conf::field}
 const ConfKey kKeys[] = {
     SW_INT_KEY(telemetry_setuptime),        SW_INT_KEY(chilliconf_retry_interval),
     SW_INT_KEY(chilliconf_retries),         SW_INT_KEY(chilliconf_failure_wait),
@@ -77,13 +76,11 @@ void apply(spotwarden_conf* conf, const char* key, const char* value) {
     if (strcmp(k.name, key) != 0) {
       continue;
     }
-    char* field = reinterpret_cast<char*>(conf) + k.offset;
-    if (k.type == KeyType::kInt) {
-      *reinterpret_cast<int32_t*>(field) = int_value(value);
+    if (k.number) {
+      conf->*k.number = int_value(value);
     } else {
-      char** slot = reinterpret_cast<char**>(field);
-      free(*slot);
-      *slot = copy_or_die(value);
+      free(conf->*k.text);
+      conf->*k.text = copy_or_die(value);
     }
     return;
   }
