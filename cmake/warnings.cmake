@@ -7,6 +7,9 @@ function(sw_program_flags target)
     $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>
     -ffunction-sections -fdata-sections)
   target_link_options(${target} PRIVATE -Wl,--gc-sections)
+  if(SPOTWARDEN_FIRMWARE)
+    target_compile_options(${target} PRIVATE ${SW_FIRMWARE_COMPILE_OPTIONS})
+  endif()
 endfunction()
 
 # Tests use GoogleTest as it was built (with exceptions).
