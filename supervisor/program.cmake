@@ -8,19 +8,30 @@ add_library(swstartup STATIC
 target_link_libraries(swstartup PUBLIC swcore swdevice)
 sw_program_flags(swstartup)
 
-# The control cycle arrives in its own file; until then a stub keeps the
-# supervisor alive after start-up.
-set(SPOTWARDEN_CONTROL_SOURCES ${CMAKE_CURRENT_LIST_DIR}/control_cycle_stub.cc)
-set(SPOTWARDEN_CONTROL_LIBS)
-
-add_executable(spotwarden ${CMAKE_CURRENT_LIST_DIR}/main.cc ${SPOTWARDEN_CONTROL_SOURCES})
-target_link_libraries(spotwarden PRIVATE swstartup ${SPOTWARDEN_CONTROL_LIBS})
-sw_program_flags(spotwarden)
-set_target_properties(spotwarden PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-
 sw_add_unit_test(supervisor_startup_test
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/args_test.cc
     ${CMAKE_CURRENT_LIST_DIR}/requests_test.cc
     ${CMAKE_CURRENT_LIST_DIR}/offline_conf_test.cc
   LIBS swstartup)
+
+# The control cycle and the talkback loop: the supervisor's life after
+# start-up, on top of the configuration files and the probes. A cross build
+# without the target's libcrypto has no probes and so no program.
+if(NOT TARGET swprobes)
+  return()
+endif()
+add_library(swcontrol STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/control_cycle.cc
+  ${CMAKE_CURRENT_LIST_DIR}/talkback.cc)
+target_link_libraries(swcontrol PUBLIC swstartup swconfig swprobes)
+sw_program_flags(swcontrol)
+
+add_executable(spotwarden ${CMAKE_CURRENT_LIST_DIR}/main.cc)
+target_link_libraries(spotwarden PRIVATE swcontrol)
+sw_program_flags(spotwarden)
+set_target_properties(spotwarden PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+sw_add_unit_test(supervisor_control_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/talkback_test.cc
+  LIBS swcontrol)

@@ -1,0 +1,85 @@
+#include "supervisor/control_cycle.h"
+
+#include <signal.h>
+#include <stdlib.h>
+
+#include "common/clock.h"
+#include "common/unique_fd.h"
+#include "config/chillispot_conf.h"
+#include "config/spotwarden_conf.h"
+#include "probes/radius.h"
+#include "supervisor/log.h"
+#include "supervisor/portal.h"
+#include "supervisor/talkback.h"
+
+namespace {
+
+// Waits from the settings file; a negative one would become an endless
+// sleep once turned unsigned, so it counts as no wait.
+void pause_for(int seconds) { os_sleep(seconds > 0 ? static_cast<unsigned>(seconds) : 0u); }
+
+using radius_probe = int (*)(const char* server, const char* nasid, const char* secret, int retries,
+                             int timeout);
+
+// Probes server 1, then server 2 only when server 1 stays silent, until one
+// answers; between rounds shows `failure_page` for the failure wait.
+void check_radius(radius_probe probe, const char* server1, const char* server2, const char* nasid,
+                  const char* secret, const spotwarden_conf* settings, const char* failure_page) {
+  repoint_offline_reason(kOfflineReasonLink, kPageStartup);
+  for (;;) {
+    if (probe(server1, nasid, secret, settings->radiuscheck_retries, settings->radiuscheck_retry_interval) == 0 ||
+        probe(server2, nasid, secret, settings->radiuscheck_retries, settings->radiuscheck_retry_interval) == 0) {
+      return;
+    }
+    repoint_offline_reason(kOfflineReasonLink, failure_page);
+    pause_for(settings->radiuscheck_failure_wait);
+  }
+}
+
+[[noreturn]] void go_online(spotwarden_args* args, const char* portal_config_url, const char* webping_query,
+                            const spotwarden_conf* settings, const char* secret) {
+  {
+    UniqueCString server1(chillispot_conf_get_param(args->conf, "radiusserver1"));
+    UniqueCString server2(chillispot_conf_get_param(args->conf, "radiusserver2"));
+    if (!server1 || !server2) {
+      LOG("%s: couldn't read radius servers, skipping radius checks!", kProgName);
+    } else if (settings->radiuscheck == 0) {
+      LOG("%s: radius checks disabled in spotwarden.conf", kProgName);
+    } else {
+      check_radius(test_radius_acct, server1.get(), server2.get(), args->radiusnasid, secret, settings,
+                   kPageAccountingFailed);
+      check_radius(test_radius_auth, server1.get(), server2.get(), args->radiusnasid, secret, settings,
+                   kPageAuthFailed);
+    }
+    remove_offline_reason(kOfflineReasonLink);
+  }  // the server names are released before the portal goes online
+  LOG("%s: config download and radius checks complete, chilli is online\n", kProgName);
+  os_sleep(2);
+  signal_chilli(SIGPWR);
+  chilli_online();
+  web_talkback(webping_query, portal_config_url, args, settings, secret);
+}
+
+}  // namespace
+
+void control_cycle(spotwarden_args* args, const char* settings_url, const char* portal_config_url,
+                   const char* webping_query) {
+  // Lives as long as the process, like the command-line record.
+  const spotwarden_conf* settings = spotwarden_conf_get(settings_url, kSpotwardenConfPath);
+  const char* secret = args->radiussecret ? args->radiussecret : settings->radiussecret;
+
+  for (;;) {
+    for (int tries = 0; tries < settings->chilliconf_retries; ++tries) {
+      if (chillispot_conf_update(portal_config_url, args->conf, secret) == 0) {
+        go_online(args, portal_config_url, webping_query, settings, secret);
+      }
+      repoint_offline_reason(kOfflineReasonLink, kPageUpdateFailed);
+      pause_for(settings->chilliconf_retry_interval);
+    }
+    // With no tries and no wait configured this loop would spin; keep one
+    // second between series.
+    pause_for(settings->chilliconf_failure_wait > 0 || settings->chilliconf_retries > 0
+                  ? settings->chilliconf_failure_wait
+                  : 1);
+  }
+}

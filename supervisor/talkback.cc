@@ -1,0 +1,117 @@
+#include "supervisor/talkback.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "common/clock.h"
+#include "config/chillispot_conf.h"
+#include "config/spotwarden_conf.h"
+#include "probes/icmp.h"
+#include "supervisor/log.h"
+#include "supervisor/portal.h"
+#include "supervisor/runner.h"
+
+namespace {
+
+// The settings file accepts any integer; a period of zero or below would
+// divide by zero in advance_deadline() or fire on every tick.
+int usable_interval(const char* key, int value) {
+  if (value >= 1) {
+    return value;
+  }
+  LOG("%s: %s: %s is %d, using 1 second instead", kProgName, "web_talkback", key, value);
+  return 1;
+}
+
+}  // namespace
+
+void advance_deadline(time_t now, time_t* deadline, int interval) {
+  time_t d = *deadline;
+  if (d < now) {
+    d += ((now - d) / interval) * interval;
+  }
+  if (d <= now) {
+    d += interval;
+  }
+  *deadline = d;
+}
+
+int web_ping(const char* url) {
+  int result = run_wget(url, nullptr);
+  LOG("%s: web ping %s\n", kProgName, result == 0 ? "successful" : "failed");
+  return result;
+}
+
+void talkback_begin(talkback_state* s, const char* query, const char* portal_url, const spotwarden_args* args,
+                    const spotwarden_conf* settings, const char* secret) {
+  s->query = query;
+  s->portal_url = portal_url;
+  s->nasid = args->radiusnasid;
+  s->conf = args->conf;
+  s->secret = secret;
+  s->settings = settings;
+  s->probe_interval = usable_interval("icmpping_interval", settings->icmpping_interval);
+  s->probe_failure_wait = usable_interval("icmpping_failure_wait", settings->icmpping_failure_wait);
+  s->webping_interval = usable_interval("webping_interval", settings->webping_interval);
+  s->refresh_interval = usable_interval("chilliconf_update_interval", settings->chilliconf_update_interval);
+
+  s->online = true;
+  DEBUG("%s: starting web talkback\n", kProgName);
+  time_t start = os_time();
+  s->probe_deadline = start + settings->telemetry_setuptime;
+  s->webping_deadline = start + settings->telemetry_setuptime;
+  s->refresh_deadline = start + settings->telemetry_setuptime + settings->chilliconf_update_interval;
+}
+
+void talkback_tick(talkback_state* s) {
+  const spotwarden_conf* conf = s->settings;
+  os_sleep(1);
+  const time_t now = os_time();
+
+  if (s->probe_deadline < now) {
+    if (test_ping(conf->icmpping_host, s->nasid, conf->icmpping_retries, conf->icmpping_retry_interval) != 0) {
+      advance_deadline(now, &s->probe_deadline, s->probe_failure_wait);
+      if (s->online) {
+        s->online = false;
+        write_offline_reason(kOfflineReasonLink, kPageProbeLost);
+        chilli_offline();
+        LOG("%s: router offline - can't ping %s", kProgName, conf->icmpping_host);
+      }
+    } else {
+      advance_deadline(now, &s->probe_deadline, s->probe_interval);
+      if (!s->online) {
+        s->online = true;
+        chilli_online();
+        remove_offline_reason(kOfflineReasonLink);
+        LOG("%s: router online - successful ping to %s", kProgName, conf->icmpping_host);
+      }
+    }
+  }
+
+  // Deadlines move before the online test: what falls due while offline is
+  // skipped, not made up later.
+  if (s->webping_deadline < now) {
+    advance_deadline(now, &s->webping_deadline, s->webping_interval);
+    if (s->online) {
+      char url[512];
+      snprintf(url, sizeof url, "%s%s", conf->webping_url ? conf->webping_url : "", s->query);
+      web_ping(url);
+    }
+  }
+
+  if (s->refresh_deadline < now) {
+    advance_deadline(now, &s->refresh_deadline, s->refresh_interval);
+    if (s->online) {
+      chillispot_conf_update(s->portal_url, s->conf, s->secret);
+    }
+  }
+}
+
+void web_talkback(const char* query, const char* portal_url, const spotwarden_args* args,
+                  const spotwarden_conf* settings, const char* secret) {
+  talkback_state state;
+  talkback_begin(&state, query, portal_url, args, settings, secret);
+  for (;;) {
+    talkback_tick(&state);
+  }
+}

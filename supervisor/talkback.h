@@ -1,0 +1,50 @@
+// The talkback loop: once the hotspot is online, a one-second tick runs the
+// ICMP heartbeat (which switches chilli offline and back online), the web
+// ping and the portal configuration refresh, each on its own fixed grid.
+#pragma once
+
+#include <time.h>
+
+#include "supervisor/args.h"
+
+struct spotwarden_conf;
+
+// Moves `*deadline` to the first point of its grid (the old value plus a
+// whole number of `interval`s, at least one) that is later than `now`;
+// missed points are skipped, not made up. `interval` must be at least 1.
+void advance_deadline(time_t now, time_t* deadline, int interval);
+
+// One web ping: fetches `url` with wget, throws the answer away and logs the
+// outcome. Returns run_wget()'s result.
+int web_ping(const char* url);
+
+// Everything the loop works with; filled by talkback_begin().
+struct talkback_state {
+  const char* query;       // web-ping query, appended to webping_url
+  const char* portal_url;  // portal-config URL for the refresh
+  const char* nasid;
+  const char* conf;        // portal configuration path
+  const char* secret;      // RADIUS secret in use, or null
+  const spotwarden_conf* settings;
+  // The settings' intervals, each at least 1 second.
+  int probe_interval;
+  int probe_failure_wait;
+  int webping_interval;
+  int refresh_interval;
+  bool online;
+  time_t probe_deadline;
+  time_t webping_deadline;
+  time_t refresh_deadline;
+};
+
+// Enters the loop's online state with the first deadlines counted from now.
+void talkback_begin(talkback_state* state, const char* query, const char* portal_url,
+                    const spotwarden_args* args, const spotwarden_conf* settings, const char* secret);
+
+// One tick: sleeps a second, takes now once, then runs the probe, the web
+// ping and the refresh that are due, in that order.
+void talkback_tick(talkback_state* state);
+
+// The loop itself; never returns.
+[[noreturn]] void web_talkback(const char* query, const char* portal_url, const spotwarden_args* args,
+                               const spotwarden_conf* settings, const char* secret);

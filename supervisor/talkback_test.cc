@@ -1,0 +1,179 @@
+#include "supervisor/talkback.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <string.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+
+#include "common/clock.h"
+#include "config/spotwarden_conf.h"
+#include "tests/support/fake_programs.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/private_run.h"
+
+namespace {
+
+TEST(AdvanceDeadline, KeepsTheGridAndSkipsMissedPoints) {
+  struct Case {
+    time_t now, deadline;
+    int interval;
+    time_t expected;
+  } cases[] = {
+      {1121, 1120, 30, 1150},           // first probe after the set-up time
+      {1121, 1120, 3600, 4720},         // first web ping
+      {1151, 1150, 10, 1160},           // failed probe: failure wait
+      {1150, 1150, 30, 1180},           // a deadline equal to now still moves
+      {1000005, 1210, 30, 1000030},     // clock set forward: once, then on the grid
+      {1000, 1210, 30, 1210},           // clock set back: nothing moves
+      {1300, 1210, 1, 1301},            // smallest interval
+  };
+  for (const Case& c : cases) {
+    time_t d = c.deadline;
+    advance_deadline(c.now, &d, c.interval);
+    EXPECT_EQ(c.expected, d) << "now " << c.now << " deadline " << c.deadline << " interval " << c.interval;
+  }
+}
+
+// A clock that moves only when the code under test sleeps.
+time_t g_now;
+time_t fake_now() { return g_now; }
+void fake_sleep(unsigned secs) { g_now += secs; }
+const OsClock kFakeClock = {fake_now, fake_sleep};
+
+class TalkbackTick : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!private_var_run()) {
+      GTEST_SKIP() << "needs root for a private /var/run and raw ICMP sockets";
+    }
+    unlink("/var/run/offline-reason");
+    // Every outside program records itself, in one journal, in call order.
+    fakes_.program("wget", "echo \"wget $*\" >> \"$D/events\"");
+    fakes_.program("killall", "echo \"killall $*\" >> \"$D/events\"");
+    spotwarden_conf_new(&settings_);
+    free(settings_->icmpping_host);
+    settings_->icmpping_host = strdup("127.0.0.1");  // the kernel answers on loopback
+    settings_->icmpping_retry_interval = 1;
+    args_.radiusnasid = nasid_;
+    args_.conf = conf_;
+    os_clock_override(&kFakeClock);
+    g_now = 1000;
+    talkback_begin(&state_, "?nasid=N", "http://op/config/chilli.conf", &args_, settings_, nullptr);
+  }
+  void TearDown() override {
+    os_clock_override(nullptr);
+    spotwarden_conf_free(settings_);
+  }
+  // Ticks until the clock reads `t`.
+  void run_until(time_t t) {
+    while (g_now < t) {
+      talkback_tick(&state_);
+    }
+  }
+  void probe_fails(bool fails) { settings_->icmpping_retries = fails ? 0 : 2; }  // 0 passes send nothing
+  std::string take_events() {
+    std::string e = fakes_.read("events");
+    unlink(fakes_.path("events").c_str());
+    return e;
+  }
+  static std::string link_target() {
+    char buf[256] = {};
+    return readlink("/var/run/offline-reason", buf, sizeof buf - 1) > 0 ? buf : "<none>";
+  }
+
+  FakePrograms fakes_;
+  LogCapture logs_;
+  spotwarden_conf* settings_ = nullptr;
+  spotwarden_args args_{};
+  char nasid_[32] = "00-1A-2B-3C-4D-5E";
+  char conf_[32] = "/var/run/chilli.conf";
+  talkback_state state_{};
+};
+
+TEST_F(TalkbackTick, FirstJobsAfterSetupTimeThenEachOnItsGrid) {
+  run_until(1120);
+  EXPECT_EQ("", take_events()) << "nothing is due before the set-up time has passed";
+  run_until(1121);
+  EXPECT_EQ("wget -q -O /dev/null http://portal.example.com/ping?nasid=N\n", take_events());
+  EXPECT_EQ(1150, state_.probe_deadline);
+  EXPECT_EQ(4720, state_.webping_deadline);
+  EXPECT_EQ(15520, state_.refresh_deadline);
+  EXPECT_TRUE(logs_.contains(LOG_NOTICE, "spotwarden: web ping successful"));
+  EXPECT_TRUE(state_.online);
+
+  run_until(15521);
+  std::string events = take_events();
+  EXPECT_NE(std::string::npos, events.find("wget -q -O /var/run/chilli.conf.NEW http://op/config/chilli.conf\n"))
+      << events;
+  EXPECT_EQ(29920, state_.refresh_deadline);
+}
+
+TEST_F(TalkbackTick, LostProbeSwitchesOfflineAndSkipsJobsThatFallDueMeanwhile) {
+  run_until(1121);
+  take_events();
+  probe_fails(true);
+  run_until(1151);
+  EXPECT_EQ(1160, state_.probe_deadline);
+  EXPECT_EQ("killall -" + std::to_string(SIGUSR1) + " chilli\n", take_events());
+  EXPECT_EQ("/www/zelvanet_R001.html", link_target());
+  EXPECT_TRUE(logs_.contains(LOG_NOTICE, "spotwarden: router offline - can't ping 127.0.0.1"));
+  EXPECT_FALSE(state_.online);
+
+  // The web ping due at 4720 falls in the offline time: skipped, not made up.
+  run_until(4800);
+  EXPECT_EQ("", take_events());
+  EXPECT_EQ(8320, state_.webping_deadline);
+
+  probe_fails(false);
+  run_until(4811);  // next probe at 4810 + the tick after it
+  EXPECT_EQ("killall -" + std::to_string(SIGUSR2) + " chilli\n", take_events());
+  EXPECT_EQ("<none>", link_target());
+  EXPECT_TRUE(logs_.contains(LOG_NOTICE, "spotwarden: router online - successful ping to 127.0.0.1"));
+  run_until(8320);
+  EXPECT_EQ("", take_events());
+  run_until(8321);
+  EXPECT_EQ("wget -q -O /dev/null http://portal.example.com/ping?nasid=N\n", take_events());
+}
+
+TEST_F(TalkbackTick, ClockSteppedForwardFiresEachJobOnceThenBackOnTheGrid) {
+  run_until(1121);
+  take_events();
+  g_now = 1000004;  // the next tick reads 1000005
+  talkback_tick(&state_);
+  std::string events = take_events();
+  EXPECT_EQ(1000030, state_.probe_deadline);
+  EXPECT_EQ(2, std::count(events.begin(), events.end(), '\n')) << events;  // web ping + refresh
+  run_until(1000029);
+  EXPECT_EQ("", take_events()) << "no job runs twice after the step";
+
+  g_now = 999000;  // set back: nothing runs until the deadlines are passed again
+  for (int i = 0; i < 100; ++i) talkback_tick(&state_);
+  EXPECT_EQ("", take_events());
+}
+
+TEST(TalkbackBegin, IntervalsOfZeroOrBelowBecomeOneSecondAndAreLoggedOnce) {
+  LogCapture logs;
+  spotwarden_conf* settings = nullptr;
+  spotwarden_conf_new(&settings);
+  settings->icmpping_interval = 0;
+  settings->webping_interval = -5;
+  spotwarden_args args{};
+  char nasid[] = "N", conf[] = "/c";
+  args.radiusnasid = nasid;
+  args.conf = conf;
+  talkback_state state{};
+  talkback_begin(&state, "", "", &args, settings, nullptr);
+  EXPECT_EQ(1, state.probe_interval);
+  EXPECT_EQ(1, state.webping_interval);
+  EXPECT_EQ(10, state.probe_failure_wait);
+  EXPECT_EQ(1, logs.count("icmpping_interval is 0, using 1 second instead"));
+  EXPECT_EQ(1, logs.count("webping_interval is -5, using 1 second instead"));
+  EXPECT_EQ(0, logs.count("icmpping_failure_wait"));
+  spotwarden_conf_free(settings);
+}
+
+}  // namespace

@@ -1,0 +1,227 @@
+"""The whole hotspot in the sandbox for end-to-end scenarios of spotwarden:
+the router running spotwarden (with the chilli stand-in and a syslog daemon),
+the operator's host serving spotwarden.conf and chilli.conf over HTTP and
+answering the ICMP heartbeat, FreeRADIUS there, and a watcher that records
+the offline-reason link over time."""
+
+import os
+import sys
+import threading
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", ".."))
+from sandbox import sandbox  # noqa: E402
+from sandbox.radius import FreeRadius  # noqa: E402
+
+PROGRAM = os.path.join(sandbox.BUILD_DIR, "spotwarden")
+NASID = "00-1A-2B-3C-4D-5E"
+SECRET = "sandbox-secret"
+IDENTITY = "nasid=00-1A-2B-3C-4D-5E&model=GX4410&fwrev=GX4410-3.01-1.0.0"
+ARGS = "--radiusnasif ath0 --lanif lan0 -c /var/run/chilli.conf --radiussecret " + SECRET
+
+# Short intervals so a scenario takes seconds, not hours.
+FAST_SETTINGS = {
+    "telemetry_setuptime": 3,
+    "icmpping_interval": 2,
+    "icmpping_failure_wait": 1,
+    "icmpping_retry_interval": 1,
+    "icmpping_retries": 2,
+    "webping_url": "http://portal.example.com/ping",
+    "webping_interval": 4,
+    "chilliconf_update_interval": 6,
+    "chilliconf_retries": 2,
+    "chilliconf_retry_interval": 1,
+    "chilliconf_failure_wait": 3,
+    "radiuscheck": 1,
+    "radiuscheck_retries": 1,
+    "radiuscheck_retry_interval": 1,
+    "radiuscheck_failure_wait": 3,
+}
+
+
+def settings_file(**overrides):
+    values = dict(FAST_SETTINGS)
+    values.update(overrides)
+    lines = ["# spotwarden.conf for the sandbox hotspot"]
+    lines += ["%s %s" % (k, v) for k, v in values.items() if v is not None]
+    return "\n".join(lines) + "\n"
+
+
+def portal_file(server1="198.18.0.1", server2="198.18.0.1", uamserver="https://portal.example.com/login",
+                extra=""):
+    lines = ["# chilli.conf served to the sandbox hotspot"]
+    if server1:
+        lines.append("radiusserver1 " + server1)
+    if server2:
+        lines.append("radiusserver2 " + server2)
+    lines.append("uamserver " + uamserver)
+    return "\n".join(lines) + "\n" + extra
+
+
+class LinkWatcher(threading.Thread):
+    """Samples the offline-reason link every 20 ms; keeps its changes as
+    (time, target or None)."""
+
+    def __init__(self, router):
+        super().__init__(daemon=True)
+        self.router = router
+        self.changes = []
+        self.running = True
+
+    def run(self):
+        last = object()
+        while self.running:
+            target = self.router.link_target()
+            if target != last:
+                self.changes.append((time.time(), target))
+                last = target
+            time.sleep(0.02)
+
+    def targets(self):
+        """The sequence of link states, repeats folded."""
+        return [t for _, t in self.changes]
+
+    def stop(self):
+        self.running = False
+        self.join()
+
+
+class Hotspot:
+    def __init__(self, test, radius=True):
+        self.net = sandbox.Network()
+        test.addCleanup(self.cleanup)
+        self.router = self.net.router
+        self.operator = self.net.operator
+        self.router.root.install(PROGRAM)
+        self.operator.serve("/ping", "pong\n")
+        self.radius = None
+        if radius:
+            self.radius = FreeRadius(self.operator.host, sandbox.Network.OPERATOR, SECRET)
+            self.radius.start()
+        self.watcher = LinkWatcher(self.router)
+        self.started = None
+
+    def serve(self, settings=None, portal=None):
+        if settings is not None:
+            self.operator.serve("spotwarden.conf", settings)
+        if portal is not None:
+            self.operator.serve("chilli.conf", portal)
+
+    def start(self, args=ARGS):
+        self.watcher.start()
+        self.started = time.time()
+        self.router.start("/sbin/spotwarden " + args)
+
+    # --- observations -----------------------------------------------------
+
+    def messages(self):
+        """spotwarden's log as (facility.priority, text without "spotwarden: ")."""
+        out = []
+        for prio, text in self.router.log_lines():
+            # busybox syslogd shows the identity ("spotwarden: ") before the
+            # message, which itself starts with the program name.
+            if text.startswith("spotwarden: spotwarden: "):
+                out.append((prio, text[len("spotwarden: spotwarden: "):]))
+        return out
+
+    def logged(self, text):
+        return any(text in m for _, m in self.messages())
+
+    def wait_logged(self, text, timeout=60):
+        sandbox.wait_for(lambda: self.logged(text), timeout=timeout, what="log line %r" % text)
+
+    def signals(self):
+        """Signals chilli received, as (time, name)."""
+        return [(e[0], e[3]) for e in self.router.chilli_journal() if e[1] == "signal"]
+
+    def signal_names(self):
+        return [name for _, name in self.signals()]
+
+    def requests(self, path_prefix):
+        return [r for r in self.operator.requests() if r[3].startswith(path_prefix)]
+
+    def cleanup(self):
+        self.watcher.stop() if self.watcher.is_alive() else None
+        self.router.stop()
+        if self.radius:
+            self.radius.cleanup()
+        self.net.cleanup()
+
+
+def without_blips(changes, gap=0.2):
+    """Link states over time with the brief absences of a remove-then-create
+    re-point folded away: a list of targets (None = no link)."""
+    out = []
+    for i, (t, target) in enumerate(changes):
+        if target is None and i + 1 < len(changes) and changes[i + 1][0] - t < gap:
+            continue
+        if not out or out[-1] != target:
+            out.append(target)
+    return out
+
+
+class IcmpCapture:
+    """tcpdump on the operator's side of the WAN link: echo requests seen."""
+
+    def __init__(self, host, ifname="up0"):
+        fd_path = os.path.join(sandbox.tempfile.gettempdir(), "swicmp.%d" % os.getpid())
+        self.path = fd_path
+        self.out = open(fd_path, "w")
+        self.proc = host.popen(["tcpdump", "-i", ifname, "-n", "-tt", "-l", "icmp[icmptype] == 8"],
+                               stdout=self.out, stderr=open(os.devnull, "w"))
+        time.sleep(1.0)  # tcpdump needs a moment before it sees packets
+
+    def times(self):
+        with open(self.path) as f:
+            return [float(line.split()[0]) for line in f if "ICMP echo request" in line]
+
+    def cleanup(self):
+        sandbox.stop(self.proc)
+        self.out.close()
+        os.unlink(self.path)
+
+
+class RadiusPeer:
+    """A second RADIUS host "radius1" joined to the router at 198.18.3.2.
+    mode "silent": never answers; "acct-only": answers accounting (1813)
+    and ignores authentication (1812). Records every datagram."""
+
+    ADDRESS = "198.18.3.2"
+    SCRIPT = r"""
+import select, socket, sys, time
+mode, log = sys.argv[1], open(sys.argv[2], "a", buffering=1)
+socks = {}
+for port in (1812, 1813):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind(("198.18.3.2", port))
+    socks[s] = port
+log.write("ready\n")
+while True:
+    for s in select.select(list(socks), [], [])[0]:
+        data, peer = s.recvfrom(4096)
+        log.write("%.3f %d %d\n" % (time.time(), socks[s], len(data)))
+        if mode == "acct-only" and socks[s] == 1813:
+            s.sendto(bytes([5, data[1]]) + (20).to_bytes(2, "big") + bytes(16), peer)
+"""
+
+    def __init__(self, net, mode):
+        self.host = sandbox.Host("radius1")
+        sandbox.link(net.router.host, "rad0", "198.18.3.1/24", self.host, "rad1", self.ADDRESS + "/24")
+        fd, self.path = sandbox.tempfile.mkstemp(prefix="swradpeer.")
+        os.close(fd)
+        self.proc = self.host.popen(["/usr/bin/python3", "-c", self.SCRIPT, mode, self.path])
+        sandbox.wait_for(self._ready, what="RADIUS peer")
+
+    def _ready(self):
+        with open(self.path) as f:
+            return f.read().startswith("ready")
+
+    def datagrams(self):
+        """(time, port) of each datagram received."""
+        with open(self.path) as f:
+            return [(float(t), int(p)) for t, p, _ in (line.split() for line in f.read().splitlines()[1:])]
+
+    def cleanup(self):
+        sandbox.stop(self.proc)
+        os.unlink(self.path)
+        self.host.delete()

@@ -1,0 +1,59 @@
+"""spotwarden's talkback loop when the upstream path to the operator breaks
+and comes back: the portal switched offline and online with the heartbeat."""
+
+import os
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import hotspot_kit as kit  # noqa: E402
+from hotspot_kit import sandbox  # noqa: E402
+
+R001 = "/www/zelvanet_R001.html"
+R002 = "/www/zelvanet_R002.html"
+
+
+class UpstreamLossTest(unittest.TestCase):
+    def test_lost_heartbeat_switches_offline_with_r001_and_back_online(self):
+        spot = kit.Hotspot(self)
+        spot.serve(settings=kit.settings_file(webping_interval=2), portal=kit.portal_file())
+        spot.operator.start_http()
+        spot.start()
+        spot.wait_logged("chilli is online", timeout=40)
+        sandbox.wait_for(lambda: len(spot.requests("/ping")) >= 2, timeout=20, what="web pings")
+
+        spot.net.wan(False)
+        t_down = time.time()
+        sandbox.wait_for(lambda: "SIGUSR1" in spot.signal_names(), timeout=15, what="SIGUSR1")
+        self.assertEqual(R001, spot.router.link_target())
+        spot.wait_logged("router offline - can't ping portal.example.com", timeout=5)
+        time.sleep(6)  # several web pings and a refresh fall due meanwhile
+        pings_offline = len(spot.requests("/ping"))
+        refreshes_offline = len(spot.requests("/config/chilli.conf"))
+
+        spot.net.wan(True)
+        t_up = time.time()
+        sandbox.wait_for(lambda: spot.signal_names().count("SIGUSR2") == 2, timeout=15, what="SIGUSR2")
+        spot.wait_logged("router online - successful ping to portal.example.com", timeout=5)
+        self.assertIsNone(spot.router.link_target())
+        time.sleep(4)
+
+        names = spot.signal_names()
+        self.assertEqual(["SIGHUP", "SIGPWR", "SIGUSR2", "SIGUSR1", "SIGUSR2"], names)
+        self.assertEqual([R002, None, R001, None], kit.without_blips(spot.watcher.changes))
+        # Nothing reached the operator while offline, and nothing was made up
+        # afterwards: the pings after the return keep the 2 s grid.
+        pings = spot.requests("/ping")
+        self.assertEqual(0, len([p for p in pings if t_down + 1 < p[0] < t_up]))
+        after = [p[0] for p in pings if p[0] > t_up]
+        self.assertGreaterEqual(len(after), 1)
+        self.assertEqual(len(after), len(set(round(t) for t in after)), "no ping twice in a tick")
+        for a, b in zip(after, after[1:]):
+            self.assertTrue(1.5 < b - a < 2.6, after)
+        self.assertGreaterEqual(pings_offline, 2)
+        self.assertLessEqual(refreshes_offline, len(spot.requests("/config/chilli.conf")))
+
+
+if __name__ == "__main__":
+    unittest.main()
