@@ -1,0 +1,117 @@
+// The settings section of spotwarden(8) against the code: every key it
+// documents must be one the parser knows, all of them must be there, and
+// each default it states must be the one the record really starts with.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <regex>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "build_config.h"
+#include "config/spotwarden_conf.h"
+#include "tests/support/log_capture.h"
+
+namespace {
+
+struct Documented {
+  std::string type;
+  std::string default_text;
+};
+
+// key -> (type, default) from lines such as
+//   .BR telemetry_setuptime " (integer, seconds, default 120)"
+std::map<std::string, Documented> documented_keys() {
+  std::ifstream in(SPOTWARDEN_MAN_PAGE);
+  std::map<std::string, Documented> keys;
+  std::regex entry(R"re(^\.BR ([a-z_]+) " \((integer|string), [^"]*default ([^")]+)\)"$)re");
+  std::string line;
+  bool in_section = false;
+  while (std::getline(in, line)) {
+    if (line.rfind(".SH", 0) == 0) {
+      in_section = line == ".SH SETTINGS FILE";
+      continue;
+    }
+    std::smatch m;
+    if (in_section && std::regex_match(line, m, entry)) {
+      keys[m[1]] = {m[2], m[3]};
+    }
+  }
+  return keys;
+}
+
+std::string int_text(int32_t value) { return std::to_string(value); }
+std::string string_text(const char* value) { return value ? value : "none"; }
+
+std::map<std::string, std::string> actual_defaults(const spotwarden_conf* c) {
+  return {
+      {"telemetry_setuptime", int_text(c->telemetry_setuptime)},
+      {"chilliconf_retry_interval", int_text(c->chilliconf_retry_interval)},
+      {"chilliconf_retries", int_text(c->chilliconf_retries)},
+      {"chilliconf_failure_wait", int_text(c->chilliconf_failure_wait)},
+      {"chilliconf_update_interval", int_text(c->chilliconf_update_interval)},
+      {"webping_url", string_text(c->webping_url)},
+      {"webping_interval", int_text(c->webping_interval)},
+      {"radiuscheck", int_text(c->radiuscheck)},
+      {"radiuscheck_retry_interval", int_text(c->radiuscheck_retry_interval)},
+      {"radiuscheck_retries", int_text(c->radiuscheck_retries)},
+      {"radiuscheck_failure_wait", int_text(c->radiuscheck_failure_wait)},
+      {"radiussecret", string_text(c->radiussecret)},
+      {"icmpping_host", string_text(c->icmpping_host)},
+      {"icmpping_retry_interval", int_text(c->icmpping_retry_interval)},
+      {"icmpping_retries", int_text(c->icmpping_retries)},
+      {"icmpping_failure_wait", int_text(c->icmpping_failure_wait)},
+      {"icmpping_interval", int_text(c->icmpping_interval)},
+  };
+}
+
+TEST(SpotwardenManPage, DocumentsExactlyTheSeventeenKeysWithTheirRealDefaults) {
+  std::map<std::string, Documented> keys = documented_keys();
+  spotwarden_conf* conf = nullptr;
+  spotwarden_conf_new(&conf);
+  std::map<std::string, std::string> actual = actual_defaults(conf);
+  spotwarden_conf_free(conf);
+
+  ASSERT_EQ(17u, keys.size());
+  for (const auto& [key, value] : actual) {
+    auto it = keys.find(key);
+    ASSERT_NE(keys.end(), it) << key << " is not documented";
+    EXPECT_EQ(value, it->second.default_text) << key;
+    bool is_string = key == "webping_url" || key == "radiussecret" || key == "icmpping_host";
+    EXPECT_EQ(is_string ? "string" : "integer", it->second.type) << key;
+  }
+}
+
+TEST(SpotwardenManPage, EveryDocumentedKeyIsAcceptedByTheParser) {
+  char path[] = "/tmp/swmanXXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  std::string text = "# spotwarden.conf\n";
+  for (const auto& [key, doc] : documented_keys()) {
+    text += key + (doc.type == "integer" ? " 7\n" : " value\n");
+  }
+  ASSERT_EQ(static_cast<ssize_t>(text.size()), write(fd, text.data(), text.size()));
+  close(fd);
+
+  LogCapture log;
+  spotwarden_conf* conf = nullptr;
+  spotwarden_conf_new(&conf);
+  EXPECT_EQ(0, spotwarden_conf_parse(conf, path));
+  unlink(path);
+  std::map<std::string, std::string> parsed = actual_defaults(conf);
+  spotwarden_conf_free(conf);
+
+  for (const auto& [priority, message] : log.messages()) {
+    EXPECT_EQ(nullptr, strstr(message.c_str(), "unknown config key")) << message;
+  }
+  for (const auto& [key, value] : parsed) {
+    EXPECT_TRUE(value == "7" || value == "value") << key << " was not set by its documented name";
+  }
+}
+
+}  // namespace
