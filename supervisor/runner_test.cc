@@ -52,7 +52,7 @@ TEST(Runner, TimedRunnerKillsHangingChildAndCallerGoesOn) {
   char* argv[] = {sleep_name, secs, nullptr};
   time_t start = time(nullptr);
   EXPECT_EQ(128 + SIGKILL, our_system_timeout("sleep", argv, 1));
-  EXPECT_LE(time(nullptr) - start, 5);
+  EXPECT_LT(time(nullptr) - start, 30) << "the 30 s child ran to its end";
   // The alarm is cancelled: a quick command afterwards is not disturbed.
   char t[] = "true";
   char* argv2[] = {t, nullptr};

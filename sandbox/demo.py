@@ -1,0 +1,154 @@
+"""The simulated hotspot, narrated: the router runs spotwarden with the chilli
+stand-in, the operator's host serves the settings and the portal
+configuration over HTTP, answers the ICMP heartbeat and runs FreeRADIUS.
+Prints one line per event as it happens, cuts the router's upstream link,
+shows the hotspot going offline and coming back, and exits 0 only when every
+expected transition was seen. Run inside sandbox/run-in-sandbox."""
+
+import os
+import sys
+import time
+
+sys.path[0] = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))  # the repository, not sandbox/
+from sandbox import sandbox  # noqa: E402
+from sandbox.radius import FreeRadius  # noqa: E402
+
+SECRET = "demo-secret"
+SETTINGS = """# spotwarden.conf for the demo hotspot
+telemetry_setuptime 5
+icmpping_interval 3
+icmpping_failure_wait 2
+icmpping_retry_interval 1
+icmpping_retries 2
+webping_url http://portal.example.com/ping
+webping_interval 10
+chilliconf_update_interval 20
+radiuscheck_retries 1
+radiuscheck_retry_interval 2
+"""
+PORTAL = """# chilli.conf for the demo hotspot
+radiusserver1 198.18.0.1
+radiusserver2 198.18.0.1
+uamserver https://portal.example.com/login
+uamsecret demo-uam-secret
+"""
+COMMAND = ("/sbin/spotwarden --radiusnasif ath0 --lanif lan0 -c /var/run/chilli.conf "
+           "--radiussecret " + SECRET)
+NOTICE_KEYS = ("retrieved", "chillispot config file updated", "uamserver", "successful",
+               "chilli is online", "router offline", "router online", "web ping", "unchanged")
+
+
+class Narrator:
+    """Watches the router and the operator's host and prints what changes."""
+
+    def __init__(self, net):
+        self.net = net
+        self.t0 = time.time()
+        self.link = object()
+        self.journal_seen = 0
+        self.requests_seen = 0
+        self.log_seen = 0
+        self.events = []  # (kind, detail) in the order seen
+
+    def say(self, what, t=None):
+        print("[%6.1fs] %s" % ((t or time.time()) - self.t0, what), flush=True)
+
+    def poll(self):
+        router, op = self.net.router, self.net.operator
+        target = router.link_target()
+        if target != self.link:
+            self.link = target
+            self.say("offline-reason link -> %s" % (target or "(none: hotspot online)"))
+            self.events.append(("link", target))
+        journal = router.chilli_journal()
+        for entry in journal[self.journal_seen:]:
+            if entry[1] == "signal":
+                self.say("chilli received %s" % entry[3], entry[0])
+                self.events.append(("signal", entry[3]))
+            elif entry[1] == "start":
+                self.say("chilli started: chilli %s" % " ".join(entry[3:]), entry[0])
+                self.events.append(("start", None))
+        self.journal_seen = len(journal)
+        reqs = op.requests()
+        for t, client, method, path, status in reqs[self.requests_seen:]:
+            self.say("operator saw %s %s -> %d" % (method, path, status), t)
+            self.events.append(("request", path.split("?")[0]))
+        self.requests_seen = len(reqs)
+        lines = router.log_lines()
+        for prio, text in lines[self.log_seen:]:
+            if prio == "user.notice" and any(k in text for k in NOTICE_KEYS):
+                self.say("log %s: %s" % (prio, text.split(": ", 1)[-1]))
+                self.events.append(("log", text))
+        self.log_seen = len(lines)
+
+    def wait(self, predicate, timeout, what):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            self.poll()
+            if predicate():
+                return True
+            time.sleep(0.1)
+        self.say("MISSING: " + what)
+        return False
+
+    def seen(self, kind, detail=None):
+        return any(k == kind and (detail is None or (d is not None and detail in d)) for k, d in self.events)
+
+    def count(self, kind, detail):
+        return sum(1 for k, d in self.events if k == kind and d is not None and detail in d)
+
+
+def main():
+    net = sandbox.Network()
+    radius = None
+    ok = True
+    try:
+        op = net.operator
+        op.serve("spotwarden.conf", SETTINGS)
+        op.serve("chilli.conf", PORTAL)
+        op.serve("/ping", "pong\n")
+        op.start_http()
+        radius = FreeRadius(op.host, sandbox.Network.OPERATOR, SECRET)
+        radius.start()
+        net.router.root.install(os.path.join(sandbox.BUILD_DIR, "spotwarden"))
+        n = Narrator(net)
+        n.say("operator's host up: HTTP on %s:80, FreeRADIUS on 1812/1813" % op.address)
+        n.say("starting: " + COMMAND)
+        net.router.start(COMMAND)
+
+        steps = [
+            (lambda: n.seen("signal", "SIGHUP"), 40, "portal configuration swapped in (SIGHUP)"),
+            (lambda: n.seen("log", "chilli is online"), 40, "RADIUS checks passed, chilli online"),
+            (lambda: n.seen("signal", "SIGUSR2"), 10, "chilli switched online (SIGPWR, SIGUSR2)"),
+            (lambda: n.seen("request", "/ping"), 20, "first web ping"),
+        ]
+        for predicate, timeout, what in steps:
+            ok = n.wait(predicate, timeout, what) and ok
+        n.say("--- cutting the router's upstream link (wan0 down) ---")
+        net.wan(False)
+        ok = n.wait(lambda: n.seen("signal", "SIGUSR1") and n.seen("link", "R001"), 20,
+                    "hotspot offline (SIGUSR1, page R001)") and ok
+        end = time.time() + 6
+        while time.time() < end:
+            n.poll()
+            time.sleep(0.1)
+        n.say("--- restoring the upstream link ---")
+        net.wan(True)
+        ok = n.wait(lambda: n.count("signal", "SIGUSR2") >= 2 and n.link is None and
+                    n.seen("log", "router online"), 20, "hotspot back online (SIGUSR2, link removed)") and ok
+        ok = n.wait(lambda: n.count("request", "/ping") >= 2, 20, "web ping after the return") and ok
+        n.say("--- stopping ---")
+    finally:
+        net.router.stop()
+        if radius:
+            radius.cleanup()
+        net.cleanup()
+    if ok:
+        print("demo: every expected transition was seen", flush=True)
+        return 0
+    print("demo: some expected transitions were not seen", flush=True)
+    return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
