@@ -1,5 +1,7 @@
 # Shared part of the Debian cross toolchains: include()d by a toolchain file
-# after it has set SW_CROSS_TRIPLE and SW_CROSS_QEMU.
+# after it has set SW_CROSS_TRIPLE and SW_CROSS_QEMU. A router SDK's compilers
+# are used instead with -DSW_CROSS_TRIPLE=<its prefix> (and -DCMAKE_SYSROOT=).
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES SW_CROSS_TRIPLE)
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_C_COMPILER ${SW_CROSS_TRIPLE}-gcc)
 set(CMAKE_CXX_COMPILER ${SW_CROSS_TRIPLE}-g++)

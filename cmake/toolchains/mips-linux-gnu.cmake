@@ -1,5 +1,7 @@
 # MIPS32 big-endian Linux: the router's processor.
 set(CMAKE_SYSTEM_PROCESSOR mips)
-set(SW_CROSS_TRIPLE mips-linux-gnu)
+if(NOT SW_CROSS_TRIPLE)
+  set(SW_CROSS_TRIPLE mips-linux-gnu)
+endif()
 set(SW_CROSS_QEMU qemu-mips-static)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)
