@@ -33,11 +33,12 @@ class SideFileGuard final {
   const char* path_;
 };
 
-// Appends the secret line, on a line of its own even when the download
-// lacks a final newline. Fails when any byte of it cannot be written, so a
-// full file system never yields a file silently cut short.
-int append_secret(const char* side, const char* secret) {
-  UniqueFile f(fopen(side, "a+"));
+}  // namespace
+
+// Fails when any byte cannot be written, so a full file system never yields
+// a file silently cut short.
+int append_secret(const char* path, const char* secret) {
+  UniqueFile f(fopen(path, "a+"));
   if (!f) {
     return -1;
   }
@@ -50,13 +51,23 @@ int append_secret(const char* side, const char* secret) {
   if (fseek(f.get(), 0, SEEK_END) != 0) {
     return -1;
   }
-  if (fprintf(f.get(), "%sradiussecret %s\n", needs_newline ? "\n" : "", secret) < 0) {
+  if (needs_newline) {
+    if (fputc('\n', f.get()) == EOF || fflush(f.get()) != 0) {
+      return -1;
+    }
+    // The line end turns a last line of bare "radiussecret" into the
+    // operator's own (empty) secret, which must not be shadowed by a second
+    // secret line further down.
+    UniqueCString completed(chillispot_conf_get_param(path, "radiussecret"));
+    if (completed) {
+      return f.close() == 0 ? 0 : -1;
+    }
+  }
+  if (fprintf(f.get(), "radiussecret %s\n", secret) < 0) {
     return -1;
   }
   return f.close() == 0 ? 0 : -1;
 }
-
-}  // namespace
 
 char* chillispot_conf_get_param(const char* path, const char* name) {
   UniqueFile f(fopen(path, "r"));

@@ -19,6 +19,12 @@ char* chillispot_conf_get_param(const char* path, const char* name);
 // No side file outlives the call.
 int chillispot_conf_update(const char* url, const char* path, const char* secret);
 
+// Appends "radiussecret SECRET" to the file at `path`, on a line of its own:
+// a last line without its newline gets one first, and when that line is then
+// a bare "radiussecret", the file sets its own secret and nothing more is
+// appended. 0, or -1 when the file cannot be opened or a byte not written.
+int append_secret(const char* path, const char* secret);
+
 // 0 when both files have the same bytes, 1 when they differ, -1 when either
 // cannot be opened or cannot be read.
 int compare_files(const char* a, const char* b);

@@ -139,6 +139,14 @@ TEST_F(Update, OperatorsOwnSecretOrNoSecretAppendsNothing) {
   EXPECT_EQ("# chilli.conf\nuamserver x\n", fake.read("chilli.conf"));
 }
 
+TEST_F(Update, LineEndAddedToABareSecretAtTheEndKeepsItTheOnlySecret) {
+  fake.write("chilli.conf", "offline\n");
+  ASSERT_EQ(0, update("# chilli.conf\nuamserver x\n  radiussecret", "ours"));
+  EXPECT_EQ("# chilli.conf\nuamserver x\n  radiussecret\n", fake.read("chilli.conf"));
+  ASSERT_EQ(0, update("# chilli.conf\nradiussecret2", "ours"));
+  EXPECT_EQ("# chilli.conf\nradiussecret2\nradiussecret ours\n", fake.read("chilli.conf"));
+}
+
 TEST_F(Update, FailedWgetIsAFailureEvenWhenTheFirstLineLooksRight) {
   LogCapture logs;
   fake.write("chilli.conf", "offline\n");

@@ -18,6 +18,10 @@ SOURCE_DIR = os.environ.get("SW_SOURCE_DIR", os.path.dirname(os.path.dirname(os.
 BUILD_DIR = os.environ.get("SW_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
 PLATFORM_BIN = os.path.join(BUILD_DIR, "platform", "bin")
 OPERATOR_HOST = "portal.example.com"  # the build's default SPOTWARDEN_OPERATOR_HOST
+# Options of a sanitizer build's runtime, and where inside the router its
+# reports go (the router's /var/log/sanitizer.PID).
+SANITIZER_OPTIONS = ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS")
+SANITIZER_LOG = "/var/log/sanitizer"
 
 
 def sh(*args, check=True, **kw):
@@ -155,7 +159,31 @@ class RouterRoot:
                 "--setenv", "CHILLI_JOURNAL", "/var/run/chilli.journal"]
         for src, dst in extra_binds:
             args += ["--bind", src, dst]
+        return args + self.sanitizer_env()
+
+    @staticmethod
+    def sanitizer_env():
+        """bwrap options that hand the sanitizer options of a sanitizer build
+        to the router's programs, their reports going to the router's
+        /var/log, where sanitizer_reports() finds them; none otherwise."""
+        args = []
+        for name in SANITIZER_OPTIONS:
+            value = os.environ.get(name)
+            if value is None:
+                continue
+            kept = [o for o in value.split(":") if o and not o.startswith("log_path=")]
+            args += ["--setenv", name, ":".join(kept + ["log_path=" + SANITIZER_LOG])]
         return args
+
+    def sanitizer_reports(self):
+        """Text of every sanitizer report the router's programs left."""
+        logdir = os.path.join(self.dir, "log")
+        texts = []
+        for name in sorted(os.listdir(logdir)) if os.path.isdir(logdir) else ():
+            if name.startswith(os.path.basename(SANITIZER_LOG)):
+                with open(os.path.join(logdir, name), errors="replace") as f:
+                    texts.append("== %s\n%s" % (name, f.read()))
+        return "\n".join(texts)
 
     def cleanup(self):
         shutil.rmtree(self.dir, ignore_errors=True)
@@ -233,9 +261,14 @@ class Router:
             return None
 
     def cleanup(self):
+        """Removes the router; fails when one of its programs left a
+        sanitizer report, so that a sanitizer build's test fails with it."""
         self.stop()
+        reports = self.root.sanitizer_reports()
         self.root.cleanup()
         self.host.delete()
+        if reports:
+            raise AssertionError("sanitizer reports of the router's programs:\n" + reports)
 
 
 class Operator:
@@ -336,5 +369,7 @@ class Network:
             self.router.host.run("ip", "addr", "replace", self.ROUTER_WAN + "/24", "dev", "wan0")
 
     def cleanup(self):
-        self.router.cleanup()
-        self.operator.cleanup()
+        try:
+            self.router.cleanup()
+        finally:
+            self.operator.cleanup()
