@@ -184,7 +184,9 @@ class IcmpCapture:
 class RadiusPeer:
     """A second RADIUS host "radius1" joined to the router at 198.18.3.2.
     mode "silent": never answers; "acct-only": answers accounting (1813)
-    and ignores authentication (1812). Records every datagram."""
+    and ignores authentication (1812); "sizes": answers accounting with an
+    empty datagram and authentication with 4096 bytes. Records every
+    datagram."""
 
     ADDRESS = "198.18.3.2"
     SCRIPT = r"""
@@ -202,6 +204,8 @@ while True:
         log.write("%.3f %d %d\n" % (time.time(), socks[s], len(data)))
         if mode == "acct-only" and socks[s] == 1813:
             s.sendto(bytes([5, data[1]]) + (20).to_bytes(2, "big") + bytes(16), peer)
+        elif mode == "sizes":
+            s.sendto(b"" if socks[s] == 1813 else bytes([2, data[1]]) + (bytes(range(256)) * 16)[:4094], peer)
 """
 
     def __init__(self, net, mode):

@@ -1,0 +1,73 @@
+"""Helpers of the fault-injection scenarios: spotwarden's processes seen from
+the host side (memory and descriptors from /proc), and start-up with extra
+environment or another portal configuration path."""
+
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(__file__))
+import hotspot_kit as kit  # noqa: E402
+from hotspot_kit import sandbox  # noqa: E402
+
+# A sanitizer build carries shadow memory and quarantine: its figures say
+# nothing about the program's own use of memory.
+SANITIZED = any(name in os.environ for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"))
+
+
+def args_with_conf(conf):
+    """The hotspot's command line with another portal configuration path."""
+    return kit.ARGS.replace("-c /var/run/chilli.conf", "-c " + conf)
+
+
+def start(spot, args=kit.ARGS, env=None, extra_binds=()):
+    """Hotspot.start() with environment and binds for the router."""
+    spot.watcher.start()
+    spot.router.start("/sbin/spotwarden " + args, env=env, extra_binds=extra_binds)
+
+
+def _cmdline(pid):
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            return f.read().split(b"\0")
+    except OSError:
+        return []
+
+
+def _ppid(pid):
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            # The command name may hold spaces; the fields after ")" do not.
+            return int(f.read().rsplit(")", 1)[1].split()[1])
+    except (OSError, IndexError, ValueError):
+        return -1
+
+
+def spotwarden_pids(router):
+    """(supervisor, keeper) host-side pids of the router's spotwarden; None
+    for either that is not running. The keeper is the supervisor's oldest
+    child still running spotwarden's image (a child about to exec wget or
+    killall is younger)."""
+    out = router.host.run("ip", "netns", "pids", router.host.name, check=False)
+    ours = [p for p in map(int, out.split()) if _cmdline(p)[:1] == [b"/sbin/spotwarden"]]
+    supervisors = [p for p in ours if _ppid(p) not in ours]
+    supervisor = supervisors[0] if len(supervisors) == 1 else None
+    children = sorted(p for p in ours if supervisor and _ppid(p) == supervisor)
+    return supervisor, (children[0] if children else None)
+
+
+def memory_kb(pid, field):
+    """A Vm* field of /proc/PID/status in kB."""
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith(field + ":"):
+                return int(line.split()[1])
+    raise KeyError(field)
+
+
+def fd_count(pid):
+    return len(os.listdir("/proc/%d/fd" % pid))
+
+
+def alive(pid):
+    return pid is not None and os.path.exists("/proc/%d" % pid) and \
+        _cmdline(pid)[:1] == [b"/sbin/spotwarden"]

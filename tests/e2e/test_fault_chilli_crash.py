@@ -1,0 +1,76 @@
+"""chilli crashes a second after every start for a minute: the keeper
+restarts it ten seconds after each crash, and neither the supervisor nor the
+keeper gains memory or descriptors meanwhile."""
+
+import os
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import fault_kit  # noqa: E402
+import hotspot_kit as kit  # noqa: E402
+from hotspot_kit import sandbox  # noqa: E402
+
+# Pages a process may touch for the first time late in its life (a deeper
+# stack, a code page) without leaking anything.
+RSS_SLACK_KB = 16
+
+
+def footprint(pid, samples=10):
+    """(VmRSS kB, open descriptors), each the least of a few samples: a probe
+    or download in flight holds a descriptor for a moment."""
+    rss, fds = [], []
+    for _ in range(samples):
+        rss.append(fault_kit.memory_kb(pid, "VmRSS"))
+        fds.append(fault_kit.fd_count(pid))
+        time.sleep(0.1)
+    return min(rss), min(fds)
+
+
+class CrashingPortalTest(unittest.TestCase):
+    def test_keeper_restarts_a_crashing_chilli_every_ten_seconds_while_nothing_grows(self):
+        spot = kit.Hotspot(self)
+        spot.serve(settings=kit.settings_file(icmpping_interval=1, webping_interval=2, chilliconf_update_interval=3),
+                   portal=kit.portal_file())
+        spot.operator.start_http()
+        fault_kit.start(spot, env={"CHILLI_EXIT_AFTER": "1", "CHILLI_EXIT_HOW": "crash"})
+        spot.wait_logged("chilli is online", timeout=40)
+        spot.wait_logged("chillispot config file unchanged", timeout=20)
+        supervisor, keeper = fault_kit.spotwarden_pids(spot.router)
+        self.assertIsNotNone(keeper)
+        before = {pid: footprint(pid) for pid in (supervisor, keeper)}
+        crashes_before = len([e for e in spot.router.chilli_journal() if e[1] == "crash"])
+
+        time.sleep(60)
+
+        self.assertEqual((supervisor, keeper), fault_kit.spotwarden_pids(spot.router))
+        after = {pid: footprint(pid) for pid in (supervisor, keeper)}
+        for pid, who in ((supervisor, "supervisor"), (keeper, "keeper")):
+            self.assertEqual(before[pid][1], after[pid][1], "descriptors of the " + who)
+            if not fault_kit.SANITIZED:
+                self.assertLessEqual(after[pid][0] - before[pid][0], RSS_SLACK_KB, "VmRSS of the " + who)
+
+        journal = spot.router.chilli_journal()
+        starts = [e[0] for e in journal if e[1] == "start"]
+        crashes = [e[0] for e in journal if e[1] == "crash"]
+        self.assertGreaterEqual(len(crashes) - crashes_before, 5)
+        # Each chilli lives its second; the next one comes ten seconds after.
+        for start, crash in zip(starts, crashes):
+            self.assertTrue(0.9 < crash - start < 1.6, (start, crash))
+        for crash, restart in zip(crashes, starts[1:]):
+            self.assertTrue(9.9 < restart - crash < 11.0, (crash, restart))
+        msgs = spot.messages()
+        died = msgs.count(("user.notice", "chillispot has died, pausing before restart."))
+        self.assertGreaterEqual(died, len(crashes))
+        self.assertIn(("user.debug", "child 'chilli' exited with status: 139"), msgs)
+
+        # The supervisor went on with its own work all along.
+        pings = [r for r in spot.requests("/ping") if r[0] > time.time() - 60]
+        self.assertGreaterEqual(len(pings), 20)
+        self.assertFalse(spot.logged("router offline"))
+        self.assertIsNone(spot.router.link_target())
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,72 @@
+"""The file system holding the portal configuration fills up during a
+refresh download: the current file stays byte for byte, chilli hears
+nothing, and the refresh succeeds once there is room again."""
+
+import os
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import fault_kit  # noqa: E402
+import hotspot_kit as kit  # noqa: E402
+from hotspot_kit import sandbox  # noqa: E402
+
+CONF = "/var/run/portal/chilli.conf"
+PAGE = 4096
+
+
+def count(spot, text):
+    return sum(text in m for _, m in spot.messages())
+
+
+class FullFileSystemTest(unittest.TestCase):
+    def test_refresh_on_a_full_file_system_keeps_the_current_file_and_sends_no_reload(self):
+        spot = kit.Hotspot(self)
+        portal_dir = spot.router.root.path("/var/run/portal")
+        os.makedirs(portal_dir)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=128k", "tinyportal", portal_dir], check=True)
+        self.addCleanup(subprocess.run, ["umount", "-l", portal_dir])
+        spot.serve(settings=kit.settings_file(chilliconf_update_interval=3, webping_interval=60),
+                   portal=kit.portal_file())
+        spot.operator.start_http()
+        fault_kit.start(spot, args=fault_kit.args_with_conf(CONF))
+        spot.wait_logged("chillispot config file unchanged", timeout=60)
+        with open(spot.router.root.path(CONF), "rb") as f:
+            current = f.read()
+        self.assertTrue(current.startswith(kit.portal_file().encode()))
+
+        # All but one page taken; the new file needs sixteen.
+        st = os.statvfs(portal_dir)
+        with open(os.path.join(portal_dir, "filler"), "wb") as f:
+            f.write(b"\0" * (st.f_bavail * st.f_frsize - PAGE))
+        self.assertEqual(1, os.statvfs(portal_dir).f_bavail * os.statvfs(portal_dir).f_frsize // PAGE)
+        lines = ["# chilli.conf, the long edition\n"]
+        lines += ["# operator's note %05d ...........................................\n" % n
+                  for n in range(16 * PAGE // 64)]
+        lines.append("uamserver https://after-the-notes.example.com/\n")
+        grown = "".join(lines)
+        failures = count(spot, "config file download failed")
+        spot.serve(portal=grown)
+
+        sandbox.wait_for(lambda: count(spot, "config file download failed") >= failures + 2, timeout=30,
+                         what="two refreshes that fail")
+        self.assertTrue(spot.logged("incomplete, wget status"))
+        with open(spot.router.root.path(CONF), "rb") as f:
+            self.assertEqual(current, f.read())
+        self.assertEqual(["filler", "chilli.conf"], sorted(os.listdir(portal_dir), reverse=True))
+        self.assertEqual(["SIGHUP", "SIGPWR", "SIGUSR2"], spot.signal_names())
+        self.assertFalse(spot.logged("uamserver = https://after-the-notes.example.com/"))
+
+        # Room again: the next refresh swaps the file in and reloads chilli.
+        os.unlink(os.path.join(portal_dir, "filler"))
+        spot.wait_logged("uamserver = https://after-the-notes.example.com/", timeout=15)
+        with open(spot.router.root.path(CONF), "rb") as f:
+            self.assertEqual((grown + "radiussecret " + kit.SECRET + "\n").encode(), f.read())
+        self.assertEqual(["SIGHUP", "SIGPWR", "SIGUSR2", "SIGHUP"], spot.signal_names())
+        self.assertEqual(["chilli.conf"], os.listdir(portal_dir))
+        self.assertTrue(fault_kit.alive(fault_kit.spotwarden_pids(spot.router)[0]))
+
+
+if __name__ == "__main__":
+    unittest.main()
