@@ -57,6 +57,7 @@ int getssid_from(const char* command, char* out, int size) {
     n = limit - 1;
   }
   memset(out, 0, limit);
+  // NOLINTNEXTLINE(bugprone-not-null-terminated-result): n < limit, and out was zeroed
   memcpy(out, ssid, n);
   return 0;
 }

@@ -17,7 +17,7 @@ int chillispot_conf_write_offline(const char* path, const char* nasid) {
   }
   // The secret is always the default: the real one arrives with the
   // operator's configuration, never in this stop-gap file.
-  fprintf(file.get(),
+  int written = fprintf(file.get(),
           "offline\n"
           "radiusnasid %s\n"
           "radiusserver1 127.0.0.1\n"
@@ -28,6 +28,9 @@ int chillispot_conf_write_offline(const char* path, const char* nasid) {
           "uamserver https://127.0.0.1/\n"
           "uamanydns\n",
           nasid, SPOTWARDEN_OPERATOR_DOMAIN, kDefaultSecret, kDefaultSecret);
-  file.close();
+  // A full file system leaves a file cut short: not written.
+  if (file.close() != 0 || written < 0) {
+    return -1;
+  }
   return 0;
 }

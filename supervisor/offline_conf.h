@@ -6,5 +6,6 @@
 inline constexpr const char kDefaultSecret[] = "kestrelmoss9";
 
 // Writes the offline configuration naming `nasid` to `path`. Returns 0, or
-// -1 (logged, whatever is at `path` removed) when it cannot be created.
+// -1 when it cannot be created (logged, whatever is at `path` removed) or
+// not written whole.
 int chillispot_conf_write_offline(const char* path, const char* nasid);

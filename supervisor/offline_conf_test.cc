@@ -61,4 +61,9 @@ TEST_F(ScratchDir, UncreatableFileIsLoggedAndWhateverWasThereRemoved) {
   EXPECT_EQ(-1, readlink(path.c_str(), target, sizeof target));
 }
 
+TEST(OfflineConf, FileThatCannotBeWrittenWholeIsNotWritten) {
+  // /dev/full opens, but every write fails for want of space.
+  EXPECT_EQ(-1, chillispot_conf_write_offline("/dev/full", "N"));
+}
+
 }  // namespace
