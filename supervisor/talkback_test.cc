@@ -47,7 +47,7 @@ const OsClock kFakeClock = {fake_now, fake_sleep};
 class TalkbackTick : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!private_var_run()) {
+    if (!private_var_run() || !private_loopback()) {
       GTEST_SKIP() << "needs root for a private /var/run and raw ICMP sockets";
     }
     unlink("/var/run/offline-reason");
