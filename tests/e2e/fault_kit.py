@@ -19,10 +19,21 @@ def args_with_conf(conf):
     return kit.ARGS.replace("-c /var/run/chilli.conf", "-c " + conf)
 
 
-def start(spot, args=kit.ARGS, env=None, extra_binds=()):
-    """Hotspot.start() with environment and binds for the router."""
+def start(spot, args=kit.ARGS, env=None):
+    """Hotspot.start() with environment for the router's programs."""
     spot.watcher.start()
-    spot.router.start("/sbin/spotwarden " + args, env=env, extra_binds=extra_binds)
+    spot.router.start("/sbin/spotwarden " + args, env=env)
+
+
+def count_logged(spot, text):
+    """How many of spotwarden's messages contain `text`."""
+    return sum(text in m for _, m in spot.messages())
+
+
+def wait_logged_more(spot, text, than, timeout):
+    """Waits until more than `than` of spotwarden's messages contain `text`."""
+    sandbox.wait_for(lambda: count_logged(spot, text) > than, timeout=timeout,
+                     what="message %r number %d" % (text, than + 1))
 
 
 def _cmdline(pid):

@@ -10,7 +10,6 @@ import unittest
 sys.path.insert(0, os.path.dirname(__file__))
 import fault_kit  # noqa: E402
 import hotspot_kit as kit  # noqa: E402
-from hotspot_kit import sandbox  # noqa: E402
 
 # Pages a process may touch for the first time late in its life (a deeper
 # stack, a code page) without leaking anything.

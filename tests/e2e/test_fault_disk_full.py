@@ -10,14 +10,9 @@ import unittest
 sys.path.insert(0, os.path.dirname(__file__))
 import fault_kit  # noqa: E402
 import hotspot_kit as kit  # noqa: E402
-from hotspot_kit import sandbox  # noqa: E402
 
 CONF = "/var/run/portal/chilli.conf"
 PAGE = 4096
-
-
-def count(spot, text):
-    return sum(text in m for _, m in spot.messages())
 
 
 class FullFileSystemTest(unittest.TestCase):
@@ -46,11 +41,10 @@ class FullFileSystemTest(unittest.TestCase):
                   for n in range(16 * PAGE // 64)]
         lines.append("uamserver https://after-the-notes.example.com/\n")
         grown = "".join(lines)
-        failures = count(spot, "config file download failed")
+        failures = fault_kit.count_logged(spot, "config file download failed")
         spot.serve(portal=grown)
 
-        sandbox.wait_for(lambda: count(spot, "config file download failed") >= failures + 2, timeout=30,
-                         what="two refreshes that fail")
+        fault_kit.wait_logged_more(spot, "config file download failed", failures + 1, timeout=30)
         self.assertTrue(spot.logged("incomplete, wget status"))
         with open(spot.router.root.path(CONF), "rb") as f:
             self.assertEqual(current, f.read())

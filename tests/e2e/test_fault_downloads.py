@@ -24,10 +24,6 @@ def junk(seed, size):
     return random.Random(seed).randbytes(size)
 
 
-def count(spot, text):
-    return sum(text in m for _, m in spot.messages())
-
-
 class HugeDownloadTest(unittest.TestCase):
     def test_50_megabytes_of_junk_then_a_marked_50_megabyte_file(self):
         spot = kit.Hotspot(self)
@@ -42,10 +38,9 @@ class HugeDownloadTest(unittest.TestCase):
             current = f.read()
 
         # 50 MB of binary junk without the marker line: refused.
-        failures = count(spot, "config file download failed")
+        failures = fault_kit.count_logged(spot, "config file download failed")
         spot.serve(portal=b"\0" + junk(1, 50 * MB))
-        sandbox.wait_for(lambda: count(spot, "config file download failed") > failures, timeout=60,
-                         what="the junk refused")
+        fault_kit.wait_logged_more(spot, "config file download failed", failures, timeout=60)
         with open(spot.router.root.path(CONF), "rb") as f:
             self.assertEqual(current, f.read())
         self.assertFalse(os.path.exists(spot.router.root.path(CONF + ".NEW")))
@@ -56,10 +51,9 @@ class HugeDownloadTest(unittest.TestCase):
         served = (b"# chilli.conf of junk\n" + junk(2, 25 * MB) + b"\nuamserver https://junk.example.com/\n" +
                   junk(3, 25 * MB))
         self.assertFalse(served.endswith(b"\n"))
-        updates = count(spot, "chillispot config file updated")
+        updates = fault_kit.count_logged(spot, "chillispot config file updated")
         spot.serve(portal=served)
-        sandbox.wait_for(lambda: count(spot, "chillispot config file updated") > updates, timeout=60,
-                         what="the marked junk installed")
+        fault_kit.wait_logged_more(spot, "chillispot config file updated", updates, timeout=60)
         spot.wait_logged("uamserver = https://junk.example.com/", timeout=10)
         with open(spot.router.root.path(CONF), "rb") as f:
             self.assertEqual(served + b"\nradiussecret " + kit.SECRET.encode() + b"\n", f.read())
@@ -67,9 +61,8 @@ class HugeDownloadTest(unittest.TestCase):
         self.assertEqual(["SIGHUP", "SIGPWR", "SIGUSR2", "SIGHUP"], spot.signal_names())
 
         # The next refresh compares the 50 MB with the same download: equal.
-        unchanged = count(spot, "chillispot config file unchanged")
-        sandbox.wait_for(lambda: count(spot, "chillispot config file unchanged") > unchanged, timeout=60,
-                         what="the unchanged refresh")
+        unchanged = fault_kit.count_logged(spot, "chillispot config file unchanged")
+        fault_kit.wait_logged_more(spot, "chillispot config file unchanged", unchanged, timeout=60)
         self.assertEqual(4, len(spot.signal_names()))
         self.assertTrue(fault_kit.alive(supervisor))
         if not fault_kit.SANITIZED:
