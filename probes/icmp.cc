@@ -8,7 +8,7 @@
 #include <sys/socket.h>
 
 #include "common/unique_fd.h"
-#include "probes/radius.h"
+#include "probes/sockaddr.h"
 #include "supervisor/log.h"
 
 namespace {

@@ -1,10 +1,11 @@
 // RADIUS liveness probes: a test Accounting-Request and a test Access-Request
-// that succeed on any reply, plus the host-name resolution the ICMP probe
-// shares.
+// that succeed on any reply.
 #pragma once
 
 #include <netinet/in.h>
 #include <stddef.h>
+
+#include "probes/sockaddr.h"
 
 // Shared secret used when the caller has none; the offline portal
 // configuration carries the same one.
@@ -13,17 +14,6 @@ inline constexpr char kDefaultRadiusSecret[] = "kestrelmoss9";
 inline constexpr int kRadiusAcctPort = 1813;
 inline constexpr int kRadiusAuthPort = 1812;
 inline constexpr size_t kRadiusReplySize = 512;
-// Longest NAS identifier a probe carries.
-inline constexpr size_t kProbeNasidMax = 63;
-
-// Fills `table` (zeroed, AF_INET, `port`) with the addresses of `host`, a
-// dotted quad or a name, at most `capacity` of them; *count gets how many.
-// -1 when the name cannot be resolved.
-int fill_sockaddr(struct sockaddr_in* table, int capacity, int* count, const char* host, int port);
-
-// Sets SO_RCVTIMEO to whole seconds; 0 or below becomes 1 second, since no
-// timeout at all would let a silent peer block the supervisor for ever.
-int set_probe_receive_timeout(int fd, int seconds);
 
 // A UDP socket connected to the first address of `server`:`port` with the
 // receive timeout set; the caller closes it. -1 on failure (logged).
