@@ -20,9 +20,9 @@ char* chillispot_conf_get_param(const char* path, const char* name);
 int chillispot_conf_update(const char* url, const char* path, const char* secret);
 
 // Appends "radiussecret SECRET" to the file at `path`, on a line of its own:
-// a last line without its newline gets one first, and when that line is then
-// a bare "radiussecret", the file sets its own secret and nothing more is
-// appended. 0, or -1 when the file cannot be opened or a byte not written.
+// a last line without its newline gets one first, and when the file then
+// sets a secret itself (that line may be a bare "radiussecret"), nothing more
+// is appended. 0, or -1 when the file cannot be opened or a byte not written.
 int append_secret(const char* path, const char* secret);
 
 // 0 when both files have the same bytes, 1 when they differ, -1 when either

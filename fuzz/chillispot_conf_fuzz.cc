@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_ASSERT(strcmp(before, after) == 0);
   }
   if (result == completed) {
-    FUZZ_ASSERT(before == nullptr && completed != bytes && *after == '\0');
+    FUZZ_ASSERT(completed != bytes && (before != nullptr || *after == '\0'));
   } else {
     FUZZ_ASSERT(result == completed + "radiussecret " + secret + "\n");
     FUZZ_ASSERT(before != nullptr || (*after != '\0' && strncmp(secret.c_str(), after, strlen(after)) == 0));
