@@ -57,6 +57,8 @@ class RadiusTest(unittest.TestCase):
     def test_silent_first_server_and_answering_second_goes_online_without_failure_page(self):
         spot, peer = self.start("silent", kit.RadiusPeer.ADDRESS, "198.18.0.1")
         spot.wait_logged("chilli is online", timeout=40)
+        sandbox.wait_for(lambda: kit.without_blips(spot.watcher.changes)[-1:] == [None], timeout=5,
+                         what="link removed")
         sent = peer.datagrams()
         # retries 1: two sends to the silent server per check, 1 s apart.
         self.assertEqual([1813, 1813, 1812, 1812], [p for _, p in sent])
