@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/clock.h"
+#include "tests/support/fake_programs.h"
 #include "tests/support/log_capture.h"
 
 namespace {
@@ -22,33 +23,6 @@ std::string slurp(const std::string& path) {
   return ss.str();
 }
 
-// A scratch directory with fake programs first on PATH.
-class ScratchPath {
- public:
-  ScratchPath() {
-    char tmpl[] = "/tmp/swportalXXXXXX";
-    dir_ = mkdtemp(tmpl);
-    old_path_ = getenv("PATH");
-    setenv("PATH", (dir_ + ":" + old_path_).c_str(), 1);
-  }
-  ~ScratchPath() {
-    setenv("PATH", old_path_.c_str(), 1);
-    std::string cmd = "rm -rf " + dir_;
-    EXPECT_EQ(0, system(cmd.c_str()));
-  }
-  // Installs an executable shell script named `name`.
-  void program(const std::string& name, const std::string& body) {
-    std::string path = dir_ + "/" + name;
-    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
-    chmod(path.c_str(), 0755);
-  }
-  const std::string& dir() const { return dir_; }
-
- private:
-  std::string dir_;
-  std::string old_path_;
-};
-
 // Sleeps of the keeper are recorded, then taken as a short real pause.
 std::string g_sleep_log;
 void record_sleep(unsigned secs) {
@@ -58,8 +32,8 @@ void record_sleep(unsigned secs) {
 time_t real_time() { return time(nullptr); }
 
 TEST(SignalChilli, HandsKillallThePlatformNumberOfEachNamedSignal) {
-  ScratchPath path;
-  std::string record = path.dir() + "/killall.args";
+  FakePrograms path;
+  std::string record = path.path("killall.args");
   path.program("killall", "echo \"$@\" >> " + record + "; exit 1");
   LogCapture logs;
   // killall's own failure (no chilli running) is returned but harmless.
@@ -75,8 +49,8 @@ TEST(SignalChilli, HandsKillallThePlatformNumberOfEachNamedSignal) {
 }
 
 TEST(OfflineReason, CreateNeverReplacesAndRemoveLogsWhenMissing) {
-  ScratchPath path;
-  std::string link = path.dir() + "/offline-reason";
+  FakePrograms path;
+  std::string link = path.path("offline-reason");
   LogCapture logs;
   EXPECT_EQ(0, write_offline_reason(link.c_str(), kPageStartup));
   EXPECT_EQ(-1, write_offline_reason(link.c_str(), kPageProbeLost));
@@ -96,10 +70,10 @@ TEST(OfflineReason, CreateNeverReplacesAndRemoveLogsWhenMissing) {
 }
 
 TEST(PortalKeeper, RestartsChilliAfterEveryExitWithTheExactVector) {
-  ScratchPath path;
-  std::string journal = path.dir() + "/journal";
+  FakePrograms path;
+  std::string journal = path.path("journal");
   path.program("chilli", "echo \"$# $*\" >> " + journal + "; exit 0");
-  g_sleep_log = path.dir() + "/sleeps";
+  g_sleep_log = path.path("sleeps");
   static const OsClock fake = {real_time, record_sleep};
   os_clock_override(&fake);
   LogCapture logs;
