@@ -58,7 +58,10 @@ class Narrator:
         target = router.link_target()
         if target != self.link:
             self.link = target
-            self.say("offline-reason link -> %s" % (target or "(none: hotspot online)"))
+            if target is None and not self.events:
+                self.say("offline-reason link: none yet")
+            else:
+                self.say("offline-reason link -> %s" % (target or "(none: hotspot online)"))
             self.events.append(("link", target))
         journal = router.chilli_journal()
         for entry in journal[self.journal_seen:]:
