@@ -39,8 +39,7 @@ int store_host(char* dst, size_t size, const char* src, size_t n) {
 
 int line_reports_full_loss(const char* line) {
   char text[kLineSize];
-  strncpy(text, line, sizeof text - 1);
-  text[sizeof text - 1] = '\0';
+  copy_text(text, line, sizeof text);
   char* save = nullptr;
   for (char* tok = strtok_r(text, " ", &save); tok; tok = strtok_r(nullptr, " ", &save)) {
     if (strcmp(tok, "100%") == 0) {
@@ -69,8 +68,7 @@ int url_host(const char* url, char* host, size_t size) {
 void trace_line_gateway(const char* line, char* gateway, size_t size) {
   gateway[0] = '\0';
   char text[kLineSize];
-  strncpy(text, line, sizeof text - 1);
-  text[sizeof text - 1] = '\0';
+  copy_text(text, line, sizeof text);
   // Without its line end, a closing parenthesis at the end of the line is
   // what gets dropped below, as everywhere else.
   text[strcspn(text, "\n")] = '\0';

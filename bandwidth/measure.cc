@@ -18,7 +18,8 @@ constexpr int kLeastUsableSamples = 3;
 // (40 packets x size bytes) / (8192 x m) x 1000 for size = 64 x m.
 constexpr float kStepTimeLimitMs = 312.5f;
 
-// Copies at most size - 1 characters of src; dst is always terminated.
+}  // namespace
+
 void copy_text(char* dst, const char* src, size_t size) {
   size_t n = strlen(src);
   if (n >= size) {
@@ -27,8 +28,6 @@ void copy_text(char* dst, const char* src, size_t size) {
   memcpy(dst, src, n);
   dst[n] = '\0';
 }
-
-}  // namespace
 
 int ping_line_average(const char* line, char* avg, size_t size) {
   char text[kLineSize];

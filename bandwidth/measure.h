@@ -9,6 +9,9 @@ inline constexpr char kResultCopyFile[] = "/var/tmp/bandwidth_tmp.txt";
 
 // Bytes of one read of a file: at most 99 characters plus the terminator.
 inline constexpr size_t kLineSize = 100;
+
+// Copies at most size - 1 characters of src; dst is always terminated.
+void copy_text(char* dst, const char* src, size_t size);
 // Bytes of the estimate's text: any float printed with "%.0f" fits.
 inline constexpr size_t kResultSize = 48;
 

@@ -5,11 +5,8 @@
 #include <netinet/in.h>
 #include <stddef.h>
 
+#include "build_config.h"
 #include "probes/sockaddr.h"
-
-// Shared secret used when the caller has none; the offline portal
-// configuration carries the same one.
-inline constexpr char kDefaultRadiusSecret[] = "kestrelmoss9";
 
 inline constexpr int kRadiusAcctPort = 1813;
 inline constexpr int kRadiusAuthPort = 1812;

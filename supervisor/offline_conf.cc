@@ -27,7 +27,7 @@ int chillispot_conf_write_offline(const char* path, const char* nasid) {
           "uamsecret %s\n"
           "uamserver https://127.0.0.1/\n"
           "uamanydns\n",
-          nasid, SPOTWARDEN_OPERATOR_DOMAIN, kDefaultSecret, kDefaultSecret);
+          nasid, SPOTWARDEN_OPERATOR_DOMAIN, kDefaultRadiusSecret, kDefaultRadiusSecret);
   // A full file system leaves a file cut short: not written.
   if (file.close() != 0 || written < 0) {
     return -1;

@@ -2,9 +2,6 @@
 // configuration replaces it: offline, local RADIUS, default secret.
 #pragma once
 
-// The built-in default shared secret.
-inline constexpr const char kDefaultSecret[] = "kestrelmoss9";
-
 // Writes the offline configuration naming `nasid` to `path`. Returns 0, or
 // -1 when it cannot be created (logged, whatever is at `path` removed) or
 // not written whole.
