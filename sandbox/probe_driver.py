@@ -3,16 +3,13 @@ with a syslog daemon, so each run yields its result, its duration and the
 messages it logged with their facility.priority."""
 
 import os
-import tempfile
 import time
 
 from sandbox import sandbox
 
 DRIVER = os.path.join(sandbox.BUILD_DIR, "tools", "swprobe")
 
-_WITH_SYSLOG = ("busybox syslogd -n -O /var/log/messages & "
-                "i=0; while [ ! -S /dev/log ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done; "
-                "%s; rc=$?; sleep 0.3; exit $rc")
+_WITH_SYSLOG = sandbox.START_SYSLOG + "%s; rc=$?; sleep 0.3; exit $rc"
 
 
 class ProbeRun:
@@ -49,29 +46,17 @@ def run(router, args, prefix="", timeout=120):
     return ProbeRun(rc, out, err, time.monotonic() - start, router.log_lines())
 
 
-class IcmpPeer:
+class IcmpPeer(sandbox.Recorder):
     """sandbox/icmp_peer.py on `host`'s up0, in `mode`."""
 
     def __init__(self, host, mode):
-        fd, self.path = tempfile.mkstemp(prefix="swicmp.")
-        os.close(fd)
         script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "icmp_peer.py")
-        self.proc = host.popen(["/usr/bin/python3", script, "up0", self.path, mode])
-        sandbox.wait_for(lambda: self._lines()[:1] == ["ready"], timeout=10, what="ICMP peer")
-
-    def _lines(self):
-        with open(self.path) as f:
-            return f.read().splitlines()
+        super().__init__(host, ["/usr/bin/python3", script, "up0", "{log}", mode], "ICMP peer")
 
     def requests(self):
         """Echo requests seen: (time, source, destination, ICMP bytes)."""
         out = []
-        for line in self._lines()[1:]:
+        for line in self.lines():
             t, src, dst, data = line.split()
             out.append((float(t), src, dst, bytes.fromhex(data)))
         return out
-
-    def cleanup(self):
-        sandbox.stop(self.proc)
-        if os.path.exists(self.path):
-            os.unlink(self.path)

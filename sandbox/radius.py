@@ -78,28 +78,18 @@ while True:
 """
 
 
-class SilentUdp:
+class SilentUdp(sandbox.Recorder):
     """Binds address:port in `host` and records every datagram, never
     answering: a RADIUS server that has gone quiet."""
 
     def __init__(self, host, address, port):
-        fd, self.path = tempfile.mkstemp(prefix="swudp.")
-        os.close(fd)
-        self.proc = host.popen(["/usr/bin/python3", "-c", _LISTENER, address, str(port), self.path])
-        sandbox.wait_for(lambda: self._lines()[:1] == ["ready"], timeout=10, what="UDP listener")
-
-    def _lines(self):
-        with open(self.path) as f:
-            return f.read().splitlines()
+        super().__init__(host, ["/usr/bin/python3", "-c", _LISTENER, address, str(port), "{log}"],
+                         "UDP listener")
 
     def datagrams(self):
         """What arrived so far as (time, sender, bytes)."""
         out = []
-        for line in self._lines()[1:]:
+        for line in self.lines():
             t, peer, data = line.split()
             out.append((float(t), peer, bytes.fromhex(data)))
         return out
-
-    def cleanup(self):
-        sandbox.stop(self.proc)
-        os.unlink(self.path)

@@ -32,6 +32,12 @@ def sh(*args, check=True, **kw):
     return r.stdout
 
 
+# Shell prefix for a command line in the router: starts the syslog daemon and
+# waits until /dev/log exists, so no early message is lost.
+START_SYSLOG = ("busybox syslogd -n -O /var/log/messages & "
+                "i=0; while [ ! -S /dev/log ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done; ")
+
+
 def wait_for(predicate, timeout=10.0, interval=0.05, what="condition"):
     """Polls `predicate` until it is true; raises after `timeout` seconds."""
     deadline = time.monotonic() + timeout
@@ -92,6 +98,29 @@ def stop(proc, sig=signal.SIGTERM, timeout=5):
         except ProcessLookupError:
             pass
         proc.wait()
+
+
+class Recorder:
+    """A helper process in `host` that writes "ready" and then one line per
+    event into a scratch file: `args` is its command line, in which the
+    text "{log}" stands for that file."""
+
+    def __init__(self, host, args, what):
+        fd, self.path = tempfile.mkstemp(prefix="swrec.")
+        os.close(fd)
+        self.proc = host.popen([a.replace("{log}", self.path) for a in args])
+        wait_for(lambda: self.lines(with_ready=True)[:1] == ["ready"], timeout=10, what=what)
+
+    def lines(self, with_ready=False):
+        """The events recorded so far, one text line each."""
+        with open(self.path) as f:
+            lines = f.read().splitlines()
+        return lines if with_ready else lines[1:]
+
+    def cleanup(self):
+        stop(self.proc)
+        if os.path.exists(self.path):
+            os.unlink(self.path)
 
 
 class RouterRoot:
@@ -205,9 +234,7 @@ class Router:
         envs = []
         for k, v in (env or {}).items():
             envs += ["--setenv", k, v]
-        script = ("busybox syslogd -n -O /var/log/messages & "
-                  "i=0; while [ ! -S /dev/log ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done; "
-                  "exec " + command)
+        script = START_SYSLOG + "exec " + command
         args = self.root.bwrap(extra_binds) + envs + ["--", "/bin/sh", "-c", script]
         self.proc = self.host.popen(args, stdout=stdout, stderr=stderr)
         return self.proc

@@ -15,8 +15,7 @@ CONF = "/var/run/chilli.conf"
 QUERY = "?nasid=00-1A-2B-3C-4D-5E&model=GX4410&fwrev=GX4410-3.01-1.0.0"
 PORTAL_URL = "http://%s/config/chilli.conf%s" % (sandbox.OPERATOR_HOST, QUERY)
 SETTINGS_URL = "http://%s/config/spotwarden.conf%s" % (sandbox.OPERATOR_HOST, QUERY)
-SYSLOG = ("busybox syslogd -n -O /var/log/messages & "
-          "i=0; while [ ! -S /dev/log ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done; ")
+SYSLOG = sandbox.START_SYSLOG
 
 
 def host_mount(*args):

@@ -19,12 +19,6 @@ def args_with_conf(conf):
     return kit.ARGS.replace("-c /var/run/chilli.conf", "-c " + conf)
 
 
-def start(spot, args=kit.ARGS, env=None):
-    """Hotspot.start() with environment for the router's programs."""
-    spot.watcher.start()
-    spot.router.start("/sbin/spotwarden " + args, env=env)
-
-
 def count_logged(spot, text):
     """How many of spotwarden's messages contain `text`."""
     return sum(text in m for _, m in spot.messages())

@@ -5,6 +5,7 @@ answering the ICMP heartbeat, FreeRADIUS there, and a watcher that records
 the offline-reason link over time."""
 
 import os
+import subprocess
 import sys
 import threading
 import time
@@ -107,10 +108,11 @@ class Hotspot:
         if portal is not None:
             self.operator.serve("chilli.conf", portal)
 
-    def start(self, args=ARGS):
+    def start(self, args=ARGS, env=None):
+        """Starts spotwarden; `env` adds environment for the router's programs."""
         self.watcher.start()
         self.started = time.time()
-        self.router.start("/sbin/spotwarden " + args)
+        self.router.start("/sbin/spotwarden " + args, env=env)
 
     # --- observations -----------------------------------------------------
 
@@ -168,7 +170,7 @@ class IcmpCapture:
         self.path = fd_path
         self.out = open(fd_path, "w")
         self.proc = host.popen(["tcpdump", "-i", ifname, "-n", "-tt", "-l", "icmp[icmptype] == 8"],
-                               stdout=self.out, stderr=open(os.devnull, "w"))
+                               stdout=self.out, stderr=subprocess.DEVNULL)
         time.sleep(1.0)  # tcpdump needs a moment before it sees packets
 
     def times(self):
@@ -181,7 +183,7 @@ class IcmpCapture:
         os.unlink(self.path)
 
 
-class RadiusPeer:
+class RadiusPeer(sandbox.Recorder):
     """A second RADIUS host "radius1" joined to the router at 198.18.3.2.
     mode "silent": never answers; "acct-only": answers accounting (1813)
     and ignores authentication (1812); "sizes": answers accounting with an
@@ -211,21 +213,12 @@ while True:
     def __init__(self, net, mode):
         self.host = sandbox.Host("radius1")
         sandbox.link(net.router.host, "rad0", "198.18.3.1/24", self.host, "rad1", self.ADDRESS + "/24")
-        fd, self.path = sandbox.tempfile.mkstemp(prefix="swradpeer.")
-        os.close(fd)
-        self.proc = self.host.popen(["/usr/bin/python3", "-c", self.SCRIPT, mode, self.path])
-        sandbox.wait_for(self._ready, what="RADIUS peer")
-
-    def _ready(self):
-        with open(self.path) as f:
-            return f.read().startswith("ready")
+        super().__init__(self.host, ["/usr/bin/python3", "-c", self.SCRIPT, mode, "{log}"], "RADIUS peer")
 
     def datagrams(self):
         """(time, port) of each datagram received."""
-        with open(self.path) as f:
-            return [(float(t), int(p)) for t, p, _ in (line.split() for line in f.read().splitlines()[1:])]
+        return [(float(t), int(p)) for t, p, _ in (line.split() for line in self.lines())]
 
     def cleanup(self):
-        sandbox.stop(self.proc)
-        os.unlink(self.path)
+        super().cleanup()
         self.host.delete()

@@ -33,7 +33,7 @@ class CrashingPortalTest(unittest.TestCase):
         spot.serve(settings=kit.settings_file(icmpping_interval=1, webping_interval=2, chilliconf_update_interval=3),
                    portal=kit.portal_file())
         spot.operator.start_http()
-        fault_kit.start(spot, env={"CHILLI_EXIT_AFTER": "1", "CHILLI_EXIT_HOW": "crash"})
+        spot.start(env={"CHILLI_EXIT_AFTER": "1", "CHILLI_EXIT_HOW": "crash"})
         spot.wait_logged("chilli is online", timeout=40)
         spot.wait_logged("chillispot config file unchanged", timeout=20)
         supervisor, keeper = fault_kit.spotwarden_pids(spot.router)

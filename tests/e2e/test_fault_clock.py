@@ -56,7 +56,7 @@ class ClockStepTest(unittest.TestCase):
                    portal=kit.portal_file())
         spot.operator.start_http()
         self.set_offset(0)
-        fault_kit.start(spot, env={"LD_PRELOAD": LIBFAKETIME, "FAKETIME_TIMESTAMP_FILE": OFFSET_FILE,
+        spot.start(env={"LD_PRELOAD": LIBFAKETIME, "FAKETIME_TIMESTAMP_FILE": OFFSET_FILE,
                                    "FAKETIME_NO_CACHE": "1", "FAKETIME_DONT_FAKE_MONOTONIC": "1"})
         spot.wait_logged("chilli is online", timeout=40)
         sandbox.wait_for(lambda: len(self.pings(0)) >= 3, timeout=20, what="web pings on real time")

@@ -25,7 +25,7 @@ class FullFileSystemTest(unittest.TestCase):
         spot.serve(settings=kit.settings_file(chilliconf_update_interval=3, webping_interval=60),
                    portal=kit.portal_file())
         spot.operator.start_http()
-        fault_kit.start(spot, args=fault_kit.args_with_conf(CONF))
+        spot.start(args=fault_kit.args_with_conf(CONF))
         spot.wait_logged("chillispot config file unchanged", timeout=60)
         with open(spot.router.root.path(CONF), "rb") as f:
             current = f.read()

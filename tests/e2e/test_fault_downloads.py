@@ -30,7 +30,7 @@ class HugeDownloadTest(unittest.TestCase):
         spot.serve(settings=kit.settings_file(chilliconf_update_interval=3, webping_interval=60),
                    portal=kit.portal_file())
         spot.operator.start_http()
-        fault_kit.start(spot)
+        spot.start()
         spot.wait_logged("chillispot config file unchanged", timeout=60)
         supervisor, _ = fault_kit.spotwarden_pids(spot.router)
         hwm_before = fault_kit.memory_kb(supervisor, "VmHWM")
@@ -77,7 +77,7 @@ class HugeDownloadTest(unittest.TestCase):
                   b"\nradiusserver2 198.18.0.1\n" + junk(6, 2 * MB) + b"\n")
         spot.serve(settings=kit.settings_file(), portal=served)
         spot.operator.start_http()
-        fault_kit.start(spot)
+        spot.start()
         spot.wait_logged("chilli is online", timeout=60)
         sandbox.wait_for(lambda: "SIGUSR2" in spot.signal_names(), timeout=10, what="SIGUSR2")
 

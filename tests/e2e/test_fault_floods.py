@@ -110,7 +110,7 @@ class IcmpFloodTest(unittest.TestCase):
         spot.serve(settings=kit.settings_file(icmpping_interval=1, icmpping_failure_wait=1, webping_interval=60),
                    portal=kit.portal_file())
         spot.operator.start_http()
-        fault_kit.start(spot)
+        spot.start()
         spot.wait_logged("chilli is online", timeout=40)
         icmp = kit.IcmpCapture(spot.operator.host)
         self.addCleanup(icmp.cleanup)
@@ -152,7 +152,7 @@ class RadiusReplySizeTest(unittest.TestCase):
         address = kit.RadiusPeer.ADDRESS
         spot.serve(settings=kit.settings_file(), portal=kit.portal_file(server1=address, server2=address))
         spot.operator.start_http()
-        fault_kit.start(spot)
+        spot.start()
         spot.wait_logged("chilli is online", timeout=40)
         sandbox.wait_for(lambda: "SIGUSR2" in spot.signal_names(), timeout=10, what="SIGUSR2")
 

@@ -21,7 +21,7 @@ class HungServerTest(unittest.TestCase):
         with open(spot.operator.file("/ping") + ".hang", "w"):
             pass
         spot.operator.start_http()
-        fault_kit.start(spot)
+        spot.start()
         spot.wait_logged("chilli is online", timeout=40)
 
         hung = sandbox.wait_for(lambda: spot.requests("/ping"), timeout=20, what="first web ping")[0]

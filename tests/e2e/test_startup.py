@@ -47,9 +47,7 @@ OFFLINE_CONF = ("offline\n"
                 "uamserver https://127.0.0.1/\n"
                 "uamanydns\n") % (NASID, DOMAIN)
 
-# Waits for the router's syslog daemon before the command runs.
-WITH_SYSLOG = ("busybox syslogd -n -O /var/log/messages & "
-               "i=0; while [ ! -S /dev/log ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done; ")
+WITH_SYSLOG = sandbox.START_SYSLOG
 
 
 def messages(router):
