@@ -1,7 +1,6 @@
 #include "supervisor/status.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -32,7 +31,7 @@ struct status_record {
   unsigned long webpings_ok = 0;
   unsigned long webpings_failed = 0;
   unsigned long portal_updates = 0;
-  char radius_server[128] = "none";
+  char radius_server[128] = "";  // empty: none answered yet
 };
 
 status_record g_status;
@@ -43,20 +42,19 @@ bool same_page(const char* a, const char* b) {
 
 void status_write() {
   const status_record& s = g_status;
-  char text[768];
-  int n = snprintf(text, sizeof text,
+  // A reader sees the old file or the new one, never half of one.
+  UniqueFile f(fopen(kSidePath, "w"));
+  if (f && fprintf(f.get(),
                    "state=%s\nsince=%lld\npage=%s\nlast_heartbeat_ok=%lld\nlast_heartbeat_failed=%lld\n"
                    "heartbeats_ok=%lu\nheartbeats_failed=%lu\nwebpings_ok=%lu\nwebpings_failed=%lu\n"
                    "portal_updates=%lu\nradius_server=%s\npid=%ld\nversion=%s\n",
                    kStateNames[static_cast<int>(s.state)], static_cast<long long>(s.since),
                    s.page ? s.page : "none", static_cast<long long>(s.last_heartbeat_ok),
                    static_cast<long long>(s.last_heartbeat_failed), s.heartbeats_ok, s.heartbeats_failed,
-                   s.webpings_ok, s.webpings_failed, s.portal_updates, s.radius_server,
-                   static_cast<long>(getpid()), kFirmwareRevision);
-  // A reader sees the old file or the new one, never half of one.
-  UniqueFd fd(open(kSidePath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (fd.valid() && write(fd.get(), text, static_cast<size_t>(n)) == n && close(fd.release()) == 0 &&
-      rename(kSidePath, kStatusPath) == 0) {
+                   s.webpings_ok, s.webpings_failed, s.portal_updates,
+                   s.radius_server[0] ? s.radius_server : "none", static_cast<long>(getpid()),
+                   kFirmwareRevision) > 0 &&
+      f.close() == 0 && rename(kSidePath, kStatusPath) == 0) {
     return;
   }
   DEBUG("%s: %s: cannot write %s: %s", kProgName, "status_write", kStatusPath, strerror(errno));
