@@ -139,18 +139,19 @@ int main(int argc, char** argv) {
 
   static shared_registry shared;
   const collector_options& o = options;
-  // Each answer is rendered under the lock from one "now", after the records
-  // silent for too long are dropped.
+  // Each answer is rendered from a copy taken under the lock, after the
+  // records silent for too long are dropped: with a large fleet rendering
+  // takes seconds, copying milliseconds, and heartbeats keep being counted.
   auto serve = [&o](std::string (*render)(const registry&, int64_t, int64_t), const char* type) {
     return [&o, render, type](const httplib::Request&, httplib::Response& res) {
-      std::string text;
+      int64_t now = now_seconds();
+      registry snapshot;
       {
         std::lock_guard<std::mutex> guard(shared.lock);
-        int64_t now = now_seconds();
         shared.records.forget(now, o.forget_after);
-        text = render(shared.records, now, o.stale_after);
+        snapshot = shared.records;
       }
-      res.set_content(text, type);
+      res.set_content(render(snapshot, now, o.stale_after), type);
     };
   };
   server.Get("/metrics", serve(metrics_text, "text/plain; version=0.0.4; charset=utf-8"));
