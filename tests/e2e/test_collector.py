@@ -8,12 +8,14 @@ router's own status file while this goes on."""
 import os
 import random
 import struct
+import subprocess
 import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 import hotspot_kit as kit  # noqa: E402
 from hotspot_kit import sandbox  # noqa: E402
+from sandbox.collector import PROGRAM as collector_program  # noqa: E402
 from sandbox.collector import Collector, Prometheus, heartbeat, send_icmp  # noqa: E402
 from sandbox.icmp_peer import with_checksum  # noqa: E402
 
@@ -34,6 +36,11 @@ def meminfo_total():
 
 class CollectorTest(unittest.TestCase):
     def test_prometheus_sees_the_router_up_rebooted_and_down_and_bad_input_never_spoils_it(self):
+        # A bad option: the usage text and status 1, nothing opened.
+        bad = subprocess.run([collector_program, "--stale-after", "soon"], capture_output=True, text=True)
+        self.assertEqual((1, ""), (bad.returncode, bad.stdout))
+        self.assertTrue(bad.stderr.startswith("usage: heartbeat-collector [--listen ADDR:PORT]"), bad.stderr)
+
         spot = kit.Hotspot(self)
         spot.serve(settings=kit.settings_file(icmpping_interval=1), portal=kit.portal_file())
         spot.operator.start_http()
