@@ -13,6 +13,7 @@
 #include "supervisor/log.h"
 #include "supervisor/portal.h"
 #include "supervisor/runner.h"
+#include "supervisor/status.h"
 
 namespace {
 
@@ -166,6 +167,7 @@ int chillispot_conf_update(const char* url, const char* path, const char* secret
   guard.release();
 
   signal_chilli(SIGHUP);
+  status_portal_installed();
   LOG("%s: chillispot config file updated\n", kProgName);
   UniqueCString uamserver(chillispot_conf_get_param(path, "uamserver"));
   if (uamserver) {

@@ -10,12 +10,15 @@
 #include <map>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "build_config.h"
 #include "config/spotwarden_conf.h"
+#include "supervisor/status.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/private_run.h"
 
 namespace {
 
@@ -112,6 +115,39 @@ TEST(SpotwardenManPage, EveryDocumentedKeyIsAcceptedByTheParser) {
   for (const auto& [key, value] : parsed) {
     EXPECT_TRUE(value == "7" || value == "value") << key << " was not set by its documented name";
   }
+}
+
+// The keys the STATUS FILE section lists, each the ".B key" after a ".TP".
+std::vector<std::string> documented_status_keys() {
+  std::ifstream in(SPOTWARDEN_MAN_PAGE);
+  std::vector<std::string> keys;
+  std::string line;
+  bool in_section = false;
+  bool after_tp = false;
+  while (std::getline(in, line)) {
+    if (line.rfind(".SH", 0) == 0) {
+      in_section = line == ".SH STATUS FILE";
+    } else if (in_section && after_tp && line.rfind(".B ", 0) == 0) {
+      keys.push_back(line.substr(3));
+    }
+    after_tp = line == ".TP";
+  }
+  return keys;
+}
+
+TEST(SpotwardenManPage, DocumentsTheStatusFileKeysInTheOrderTheyAreWritten) {
+  if (!private_var_run()) {
+    GTEST_SKIP() << "needs root for a private /var/run";
+  }
+  status_enter(status_state::starting, nullptr);
+  std::ifstream in(kStatusPath);
+  std::vector<std::string> written;
+  std::string line;
+  while (std::getline(in, line)) {
+    written.push_back(line.substr(0, line.find('=')));
+  }
+  EXPECT_EQ(13u, written.size());
+  EXPECT_EQ(written, documented_status_keys());
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "common/unique_fd.h"
 #include "probes/md5.h"
 #include "supervisor/log.h"
+#include "supervisor/status.h"
 
 namespace {
 
@@ -75,6 +76,7 @@ int run_probe(const RequestKind& kind, const char* server, const char* nasid, co
     return -1;
   }
   LOG("%s: %s: radius %s test to [%s] successful", kProgName, kind.function, kind.what, server);
+  status_radius_answered(server);
   return 0;
 }
 

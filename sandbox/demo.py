@@ -2,8 +2,9 @@
 stand-in, the operator's host serves the settings and the portal
 configuration over HTTP, answers the ICMP heartbeat and runs FreeRADIUS.
 Prints one line per event as it happens, cuts the router's upstream link,
-shows the hotspot going offline and coming back, and exits 0 only when every
-expected transition was seen. Run inside sandbox/run-in-sandbox."""
+shows the hotspot going offline and coming back, ends with the router's
+status file and the operator's heartbeat-collector's view of the router, and
+exits 0 only when every expected transition was seen. Run inside sandbox/run-in-sandbox."""
 
 import os
 import sys
@@ -11,6 +12,7 @@ import time
 
 sys.path[0] = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))  # the repository, not sandbox/
 from sandbox import sandbox  # noqa: E402
+from sandbox.collector import Collector  # noqa: E402
 from sandbox.radius import FreeRadius  # noqa: E402
 
 SECRET = "demo-secret"
@@ -101,9 +103,25 @@ class Narrator:
         return sum(1 for k, d in self.events if k == kind and d is not None and detail in d)
 
 
+def collector_view(n, collector, nasid):
+    """Prints the collector's record of the router; True when it is up."""
+    r = collector.router(nasid)
+    if r is None:
+        n.say("collector: no heartbeat from %s" % nasid)
+        return False
+    days, rest = divmod(r["uptime_seconds"], 86400)
+    n.say("collector: %s at %s %s, uptime %dd %02d:%02d, load %.2f, memory %d MiB free of %d MiB, "
+          "%d heartbeats, %d reboots" % (r["nasid"], r["address"], "up" if r["up"] else "DOWN", days,
+                                         rest // 3600, rest % 3600 // 60, r["load1"],
+                                         r["memory_free_bytes"] >> 20, r["memory_total_bytes"] >> 20,
+                                         r["heartbeats"], r["reboots"]))
+    return r["up"]
+
+
 def main():
     net = sandbox.Network()
     radius = None
+    collector = None
     ok = True
     try:
         op = net.operator
@@ -113,9 +131,11 @@ def main():
         op.start_http()
         radius = FreeRadius(op.host, sandbox.Network.OPERATOR, SECRET)
         radius.start()
+        collector = Collector(op.host, "127.0.0.1:9595", "--stale-after", "10")
         net.router.root.install(os.path.join(sandbox.BUILD_DIR, "spotwarden"))
         n = Narrator(net)
-        n.say("operator's host up: HTTP on %s:80, FreeRADIUS on 1812/1813" % op.address)
+        n.say("operator's host up: HTTP on %s:80, FreeRADIUS on 1812/1813, heartbeat-collector on "
+              "127.0.0.1:9595" % op.address)
         n.say("starting: " + COMMAND)
         net.router.start(COMMAND)
 
@@ -140,9 +160,15 @@ def main():
         ok = n.wait(lambda: n.count("signal", "SIGUSR2") >= 2 and n.link is None and
                     n.seen("log", "router online"), 20, "hotspot back online (SIGUSR2, link removed)") and ok
         ok = n.wait(lambda: n.count("request", "/ping") >= 2, 20, "web ping after the return") and ok
+        with open(net.router.root.path("/var/run/spotwarden.status")) as f:
+            n.say("router: /var/run/spotwarden.status: " + " ".join(f.read().split()[:7]))
+        n.say("--- the operator's view (GET /routers of heartbeat-collector, the same as /metrics) ---")
+        ok = collector_view(n, collector, "00-1A-2B-3C-4D-5E") and ok
         n.say("--- stopping ---")
     finally:
         net.router.stop()
+        if collector:
+            collector.cleanup()
         if radius:
             radius.cleanup()
         net.cleanup()

@@ -10,6 +10,7 @@
 #include "probes/radius.h"
 #include "supervisor/log.h"
 #include "supervisor/portal.h"
+#include "supervisor/status.h"
 #include "supervisor/talkback.h"
 
 namespace {
@@ -26,12 +27,14 @@ using radius_probe = int (*)(const char* server, const char* nasid, const char* 
 void check_radius(radius_probe probe, const char* server1, const char* server2, const char* nasid,
                   const char* secret, const spotwarden_conf* settings, const char* failure_page) {
   repoint_offline_reason(kOfflineReasonLink, kPageStartup);
+  status_enter(status_state::radius_check, kPageStartup);
   for (;;) {
     if (probe(server1, nasid, secret, settings->radiuscheck_retries, settings->radiuscheck_retry_interval) == 0 ||
         probe(server2, nasid, secret, settings->radiuscheck_retries, settings->radiuscheck_retry_interval) == 0) {
       return;
     }
     repoint_offline_reason(kOfflineReasonLink, failure_page);
+    status_show_page(failure_page);
     pause_for(settings->radiuscheck_failure_wait);
   }
 }
@@ -57,6 +60,7 @@ void check_radius(radius_probe probe, const char* server1, const char* server2, 
   os_sleep(2);
   signal_chilli(SIGPWR);
   chilli_online();
+  status_enter(status_state::online, nullptr);
   web_talkback(webping_query, portal_config_url, args, settings, secret);
 }
 
@@ -64,9 +68,11 @@ void check_radius(radius_probe probe, const char* server1, const char* server2, 
 
 void control_cycle(spotwarden_args* args, const char* settings_url, const char* portal_config_url,
                    const char* webping_query) {
+  status_enter(status_state::settings, kPageStartup);
   // Lives as long as the process, like the command-line record.
   const spotwarden_conf* settings = spotwarden_conf_get(settings_url, kSpotwardenConfPath);
   const char* secret = args->radiussecret ? args->radiussecret : settings->radiussecret;
+  status_enter(status_state::portal_config, kPageStartup);
 
   for (;;) {
     for (int tries = 0; tries < settings->chilliconf_retries; ++tries) {
@@ -74,6 +80,7 @@ void control_cycle(spotwarden_args* args, const char* settings_url, const char* 
         go_online(args, portal_config_url, webping_query, settings, secret);
       }
       repoint_offline_reason(kOfflineReasonLink, kPageUpdateFailed);
+      status_show_page(kPageUpdateFailed);
       pause_for(settings->chilliconf_retry_interval);
     }
     // With no tries and no wait configured this loop would spin; keep one

@@ -8,6 +8,7 @@
 #include "supervisor/log.h"
 #include "supervisor/offline_conf.h"
 #include "supervisor/portal.h"
+#include "supervisor/status.h"
 
 int spotwarden_startup(int argc, char* const argv[], StartupState* state) {
   char ssid[64] = {};
@@ -30,6 +31,7 @@ int spotwarden_startup(int argc, char* const argv[], StartupState* state) {
 
   chillispot_conf_write_offline(args->conf, args->radiusnasid);
   write_offline_reason(kOfflineReasonLink, kPageStartup);
+  status_enter(status_state::starting, kPageStartup);
   run_chilli_bg(args->chilli_argv);
   return 0;
 }

@@ -10,6 +10,7 @@
 #include "supervisor/log.h"
 #include "supervisor/portal.h"
 #include "supervisor/runner.h"
+#include "supervisor/status.h"
 
 namespace {
 
@@ -39,6 +40,7 @@ void advance_deadline(time_t now, time_t* deadline, int interval) {
 int web_ping(const char* url) {
   int result = run_wget(url, nullptr);
   LOG("%s: web ping %s\n", kProgName, result == 0 ? "successful" : "failed");
+  status_webping(result == 0);
   return result;
 }
 
@@ -77,6 +79,7 @@ void talkback_tick(talkback_state* s) {
         chilli_offline();
         LOG("%s: router offline - can't ping %s", kProgName, conf->icmpping_host);
       }
+      status_heartbeat(false, status_state::offline, kPageProbeLost);
     } else {
       advance_deadline(now, &s->probe_deadline, s->probe_interval);
       if (!s->online) {
@@ -85,6 +88,7 @@ void talkback_tick(talkback_state* s) {
         remove_offline_reason(kOfflineReasonLink);
         LOG("%s: router online - successful ping to %s", kProgName, conf->icmpping_host);
       }
+      status_heartbeat(true, status_state::online, nullptr);
     }
   }
 

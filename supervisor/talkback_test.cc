@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "common/clock.h"
@@ -85,6 +87,13 @@ class TalkbackTick : public ::testing::Test {
     return readlink("/var/run/offline-reason", buf, sizeof buf - 1) > 0 ? buf : "<none>";
   }
 
+  static std::string read_status() {
+    std::ifstream in("/var/run/spotwarden.status");
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+
   FakePrograms fakes_;
   LogCapture logs_;
   spotwarden_conf* settings_ = nullptr;
@@ -122,6 +131,11 @@ TEST_F(TalkbackTick, LostProbeSwitchesOfflineAndSkipsJobsThatFallDueMeanwhile) {
   EXPECT_EQ("/www/zelvanet_R001.html", link_target());
   EXPECT_TRUE(logs_.contains(LOG_NOTICE, "spotwarden: router offline - can't ping 127.0.0.1"));
   EXPECT_FALSE(state_.online);
+  std::string status = read_status();
+  EXPECT_NE(std::string::npos, status.find("state=offline\nsince=1151\npage=/www/zelvanet_R001.html\n"
+                                           "last_heartbeat_ok=1121\nlast_heartbeat_failed=1151\n"
+                                           "heartbeats_ok=1\nheartbeats_failed=1\nwebpings_ok=1\n"))
+      << status;
 
   // The web ping due at 4720 falls in the offline time: skipped, not made up.
   run_until(4800);
@@ -133,6 +147,7 @@ TEST_F(TalkbackTick, LostProbeSwitchesOfflineAndSkipsJobsThatFallDueMeanwhile) {
   EXPECT_EQ("killall -" + std::to_string(SIGUSR2) + " chilli\n", take_events());
   EXPECT_EQ("<none>", link_target());
   EXPECT_TRUE(logs_.contains(LOG_NOTICE, "spotwarden: router online - successful ping to 127.0.0.1"));
+  EXPECT_NE(std::string::npos, read_status().find("state=online\nsince=4801\npage=none\n")) << read_status();
   run_until(8320);
   EXPECT_EQ("", take_events());
   run_until(8321);
