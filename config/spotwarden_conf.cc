@@ -95,7 +95,7 @@ void spotwarden_conf_new(spotwarden_conf** out) {
   conf->chilliconf_retries = 5;
   conf->chilliconf_failure_wait = 30;
   conf->chilliconf_update_interval = 14400;
-  conf->webping_url = copy_or_die("http://" SPOTWARDEN_OPERATOR_HOST "/ping");
+  conf->webping_url = copy_or_die(SPOTWARDEN_OPERATOR_SCHEME "://" SPOTWARDEN_OPERATOR_HOST "/ping");
   conf->webping_interval = 3600;
   conf->radiuscheck = 1;
   conf->radiuscheck_retry_interval = 5;

@@ -25,6 +25,7 @@ void format_args(char* const argv[], char out[512]);
 // Seconds that a wget or killall run may take before it is killed.
 inline constexpr unsigned kCommandTimeLimit = 60;
 
-// Runs "wget -q -O PATH URL" (PATH "/dev/null" when null) under the limit;
+// Runs "wget -q -O PATH URL" (PATH "/dev/null" when null) under the limit,
+// with "--ca-certificate=FILE" after "-q" when the build names a CA file;
 // a file that wget creates gets mode 0600.
 int run_wget(const char* url, const char* path);
