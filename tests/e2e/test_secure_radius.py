@@ -41,7 +41,7 @@ class MessageAuthenticatorTest(unittest.TestCase):
         spot.wait_logged("radius accounting test to [198.18.0.1] successful", timeout=40)
         sandbox.wait_for(lambda: spot.messages().count(NO_REPLY) >= 8, timeout=40,
                          what="two rounds of unanswered Access-Requests")
-        self.assertEqual(R005, spot.router.link_target())
+        sandbox.wait_for(lambda: spot.router.link_target() == R005, timeout=5, what="R005")
         self.assertFalse(spot.logged("radius authentication test"))
         self.assertFalse(spot.logged("chilli is online"))
         self.assertNotIn("SIGUSR2", spot.signal_names())
