@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/unique_fd.h"
@@ -159,6 +160,12 @@ int chillispot_conf_update(const char* url, const char* path, const char* secret
       return -1;
     default:
       break;
+  }
+  // The download was made private (it may hold the secret); whatever reads
+  // the installed file today must still be able to.
+  struct stat current;
+  if (stat(path, &current) == 0) {
+    chmod(side.get(), current.st_mode & 07777);
   }
   if (rename(side.get(), path) != 0) {
     LOG("%s: failed to rename '%s' to '%s': %s\n", kProgName, side.get(), path, strerror(errno));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <syslog.h>
 
 #include <string>
@@ -145,6 +146,21 @@ TEST_F(Update, LineEndAddedToABareSecretAtTheEndKeepsItTheOnlySecret) {
   EXPECT_EQ("# chilli.conf\nuamserver x\n  radiussecret\n", fake.read("chilli.conf"));
   ASSERT_EQ(0, update("# chilli.conf\nradiussecret2", "ours"));
   EXPECT_EQ("# chilli.conf\nradiussecret2\nradiussecret ours\n", fake.read("chilli.conf"));
+}
+
+TEST_F(Update, DownloadIsPrivateWhileWrittenAndTakesOverTheModeOfTheFileItReplaces) {
+  // The served copy is world-readable; wget's copy of it must not be.
+  fake.program("wget", "cp \"$4\" \"$3\" && stat -c %a \"$3\" >> \"$D/side.modes\"");
+  fake.program("killall", "true");
+  struct stat st;
+  for (mode_t mode : {0640, 0600}) {
+    fake.write("chilli.conf", "offline\n");
+    ASSERT_EQ(0, chmod(current.c_str(), mode));
+    ASSERT_EQ(0, update("# chilli.conf\nuamserver u\n", "s3"));
+    ASSERT_EQ(0, stat(current.c_str(), &st));
+    EXPECT_EQ(mode, st.st_mode & 07777);
+  }
+  EXPECT_EQ("600\n600\n", fake.read("side.modes"));
 }
 
 TEST_F(Update, FailedWgetIsAFailureEvenWhenTheFirstLineLooksRight) {

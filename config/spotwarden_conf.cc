@@ -16,10 +16,6 @@
 
 namespace {
 
-// Shown in the debug echo instead of the value, so the shared secret never
-// reaches the system log (routers often forward it to remote hosts).
-constexpr char kSecretMask[] = "********";
-
 // One key of the settings file and the field it sets: exactly one of the two
 // member pointers is set.
 struct ConfKey {
@@ -39,7 +35,7 @@ const ConfKey kKeys[] = {
     SW_INT_KEY(radiuscheck_failure_wait),   SW_STR_KEY(radiussecret),
     SW_STR_KEY(icmpping_host),              SW_INT_KEY(icmpping_retry_interval),
     SW_INT_KEY(icmpping_retries),           SW_INT_KEY(icmpping_failure_wait),
-    SW_INT_KEY(icmpping_interval),
+    SW_INT_KEY(icmpping_interval),          SW_INT_KEY(radiuscheck_message_authenticator),
 };
 #undef SW_INT_KEY
 #undef SW_STR_KEY
@@ -99,7 +95,7 @@ void spotwarden_conf_new(spotwarden_conf** out) {
   conf->chilliconf_retries = 5;
   conf->chilliconf_failure_wait = 30;
   conf->chilliconf_update_interval = 14400;
-  conf->webping_url = copy_or_die("http://" SPOTWARDEN_OPERATOR_HOST "/ping");
+  conf->webping_url = copy_or_die(SPOTWARDEN_OPERATOR_SCHEME "://" SPOTWARDEN_OPERATOR_HOST "/ping");
   conf->webping_interval = 3600;
   conf->radiuscheck = 1;
   conf->radiuscheck_retry_interval = 5;
@@ -111,6 +107,7 @@ void spotwarden_conf_new(spotwarden_conf** out) {
   conf->icmpping_retries = 2;
   conf->icmpping_failure_wait = 10;
   conf->icmpping_interval = 30;
+  conf->radiuscheck_message_authenticator = 0;
   *out = conf;
 }
 

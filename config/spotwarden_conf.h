@@ -24,6 +24,8 @@ struct spotwarden_conf {
   int32_t icmpping_retries;
   int32_t icmpping_failure_wait;
   int32_t icmpping_interval;
+  // Not 0: the authentication probe carries a Message-Authenticator.
+  int32_t radiuscheck_message_authenticator;
 };
 
 // Where the downloaded settings are kept, and the name their first line carries.

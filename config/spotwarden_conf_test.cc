@@ -100,6 +100,15 @@ TEST(SpotwardenConf, EveryKeyReachesItsOwnField) {
   EXPECT_EQ(13, c->icmpping_interval);
 }
 
+TEST(SpotwardenConf, MessageAuthenticatorKeyIsOffByDefaultAndReadAsAnInteger) {
+  EXPECT_EQ(0, defaults()->radiuscheck_message_authenticator);
+  FakePrograms dir;
+  LogCapture logs;
+  EXPECT_EQ(1, parsed(dir, "# spotwarden.conf\nradiuscheck_message_authenticator 1\n")
+                   ->radiuscheck_message_authenticator);
+  EXPECT_EQ(0, logs.count("unknown config key"));
+}
+
 TEST(SpotwardenConf, TabAndSpaceSeparatorsKeepLeadingSpacesOfStrings) {
   FakePrograms dir;
   Conf c = parsed(dir,

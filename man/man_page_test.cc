@@ -70,17 +70,18 @@ std::map<std::string, std::string> actual_defaults(const spotwarden_conf* c) {
       {"icmpping_retries", int_text(c->icmpping_retries)},
       {"icmpping_failure_wait", int_text(c->icmpping_failure_wait)},
       {"icmpping_interval", int_text(c->icmpping_interval)},
+      {"radiuscheck_message_authenticator", int_text(c->radiuscheck_message_authenticator)},
   };
 }
 
-TEST(SpotwardenManPage, DocumentsExactlyTheSeventeenKeysWithTheirRealDefaults) {
+TEST(SpotwardenManPage, DocumentsExactlyTheEighteenKeysWithTheirRealDefaults) {
   std::map<std::string, Documented> keys = documented_keys();
   spotwarden_conf* conf = nullptr;
   spotwarden_conf_new(&conf);
   std::map<std::string, std::string> actual = actual_defaults(conf);
   spotwarden_conf_free(conf);
 
-  ASSERT_EQ(17u, keys.size());
+  ASSERT_EQ(18u, keys.size());
   for (const auto& [key, value] : actual) {
     auto it = keys.find(key);
     ASSERT_NE(keys.end(), it) << key << " is not documented";

@@ -30,3 +30,41 @@ int md5_finish(Md5Context* context, unsigned char digest[kMd5DigestLength]) {
   }
   return 0;
 }
+
+int hmac_md5(const void* key, size_t key_length, const void* data, size_t length,
+             unsigned char mac[kMd5DigestLength]) {
+  constexpr size_t kBlock = 64;
+  unsigned char block_key[kBlock] = {};
+  int failed = 0;
+  if (key_length > kBlock) {
+    Md5Context hashed;
+    failed |= md5_init(&hashed);
+    md5_append(&hashed, key, key_length);
+    failed |= md5_finish(&hashed, block_key);
+  } else {
+    memcpy(block_key, key, key_length);
+  }
+  unsigned char pad[kBlock];
+  for (size_t i = 0; i < kBlock; ++i) {
+    pad[i] = block_key[i] ^ 0x36;
+  }
+  unsigned char inner_digest[kMd5DigestLength];
+  Md5Context inner;
+  failed |= md5_init(&inner);
+  md5_append(&inner, pad, kBlock);
+  md5_append(&inner, data, length);
+  failed |= md5_finish(&inner, inner_digest);
+  for (size_t i = 0; i < kBlock; ++i) {
+    pad[i] = block_key[i] ^ 0x5c;
+  }
+  Md5Context outer;
+  failed |= md5_init(&outer);
+  md5_append(&outer, pad, kBlock);
+  md5_append(&outer, inner_digest, sizeof inner_digest);
+  failed |= md5_finish(&outer, mac);
+  if (failed != 0) {
+    memset(mac, 0, kMd5DigestLength);
+    return -1;
+  }
+  return 0;
+}

@@ -1,5 +1,6 @@
 // The one door to the MD5 digest (RFC 1321) of OpenSSL's libcrypto, through
-// its EVP interface; nothing else in the programs touches OpenSSL.
+// its EVP interface; nothing else in the programs touches OpenSSL. HMAC-MD5
+// is made here from the digest alone.
 #pragma once
 
 #include <stddef.h>
@@ -27,3 +28,8 @@ void md5_append(Md5Context* context, const void* data, size_t length);
 // Writes the 16-byte digest and releases the context; -1 (digest zeroed)
 // when any step failed.
 int md5_finish(Md5Context* context, unsigned char digest[kMd5DigestLength]);
+
+// HMAC-MD5 (RFC 2104) of `length` bytes of `data` under `key`; -1 (mac
+// zeroed) when a digest failed.
+int hmac_md5(const void* key, size_t key_length, const void* data, size_t length,
+             unsigned char mac[kMd5DigestLength]);

@@ -54,4 +54,23 @@ TEST(Md5, ContextStartsAfreshAfterFinish) {
   EXPECT_EQ("900150983cd24fb0d6963f7d28e17f72", hex(digest, sizeof digest));
 }
 
+std::string hmac(const std::string& key, const std::string& data) {
+  unsigned char mac[kMd5DigestLength];
+  EXPECT_EQ(0, hmac_md5(key.data(), key.size(), data.data(), data.size(), mac));
+  return hex(mac, sizeof mac);
+}
+
+// Expected values are the HMAC-MD5 test cases of RFC 2202, section 2: keys
+// shorter than, and (hashed first) longer than the 64-byte block.
+TEST(HmacMd5, MatchesTheReferenceValuesForShortAndLongKeys) {
+  EXPECT_EQ("9294727a3638bb1c13f48ef8158bfc9d", hmac(std::string(16, '\x0b'), "Hi There"));
+  EXPECT_EQ("750c783e6ab0b503eaa86e310a5db738", hmac("Jefe", "what do ya want for nothing?"));
+  EXPECT_EQ("56be34521d144c88dbb8c733f0e8b3f6", hmac(std::string(16, '\xaa'), std::string(50, '\xdd')));
+  std::string long_key(80, '\xaa');
+  EXPECT_EQ("6b1ab7fe4bd7bf8f0b62e6ce61b9d0cd",
+            hmac(long_key, "Test Using Larger Than Block-Size Key - Hash Key First"));
+  EXPECT_EQ("6f630fad67cda0ee1fb1f562db3aa53e",
+            hmac(long_key, "Test Using Larger Than Block-Size Key and Larger Than One Block-Size Data"));
+}
+
 }  // namespace

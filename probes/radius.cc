@@ -54,22 +54,39 @@ constexpr RequestKind kAcct = {kAcctTemplate, sizeof kAcctTemplate, kAcctNasidOf
 constexpr RequestKind kAuth = {kAuthTemplate, sizeof kAuthTemplate, kAuthNasidOffset, kRadiusAuthPort,
                                "test_radius_auth", "authentication"};
 
+// Message-Authenticator attribute (RFC 3579, section 3.2): type, length and
+// a 16-byte HMAC-MD5.
+constexpr unsigned char kMessageAuthenticatorType = 80;
+constexpr size_t kMessageAuthenticatorSize = 2 + kMd5DigestLength;
+
+// `signed_request` adds a Message-Authenticator after the NAS-Identifier.
 int run_probe(const RequestKind& kind, const char* server, const char* nasid, const char* secret,
-              int retries, int timeout) {
-  unsigned char packet[sizeof kAuthTemplate];
+              int retries, int timeout, bool signed_request) {
+  unsigned char packet[sizeof kAuthTemplate + kMessageAuthenticatorSize];
   memcpy(packet, kind.request_template, kind.template_size);
   size_t n = strlen(nasid);
   if (n > kProbeNasidMax) {
     LOG("%s: %s: nasid too long, giving up", kProgName, kind.function);
     return -1;
   }
-  size_t length = kind.nasid_offset + n;
+  size_t signature_at = kind.nasid_offset + n;
+  size_t length = signature_at + (signed_request ? kMessageAuthenticatorSize : 0);
   packet[2] = static_cast<unsigned char>(length >> 8);
   packet[3] = static_cast<unsigned char>(length);
   packet[kind.nasid_offset - 1] = static_cast<unsigned char>(n + 2);
   memcpy(packet + kind.nasid_offset, nasid, n);
+  if (signed_request) {
+    packet[signature_at] = kMessageAuthenticatorType;
+    packet[signature_at + 1] = kMessageAuthenticatorSize;
+    memset(packet + signature_at + 2, 0, kMd5DigestLength);
+  }
   packet[1] = static_cast<unsigned char>(random());
-  fill_radius_authenticator(packet, length, secret ? secret : kDefaultRadiusSecret);
+  const char* key = secret ? secret : kDefaultRadiusSecret;
+  fill_radius_authenticator(packet, length, key);
+  // Signed last: the HMAC covers the Request Authenticator.
+  if (signed_request) {
+    fill_message_authenticator(packet, length, signature_at, key);
+  }
 
   unsigned char reply[kRadiusReplySize];
   if (test_radius(server, kind.port, packet, length, reply, sizeof reply, retries, timeout) != 0) {
@@ -119,6 +136,16 @@ void fill_radius_authenticator(unsigned char* packet, size_t length, const char*
   memcpy(packet + kAuthenticatorOffset, digest, kAuthenticatorLength);
 }
 
+void fill_message_authenticator(unsigned char* packet, size_t length, size_t offset, const char* secret) {
+  unsigned char* value = packet + offset + 2;
+  memset(value, 0, kMd5DigestLength);
+  unsigned char mac[kMd5DigestLength];
+  // As with the Request Authenticator, a failed digest leaves zeros that
+  // the server refuses.
+  hmac_md5(secret, strlen(secret), packet, length, mac);
+  memcpy(value, mac, kMd5DigestLength);
+}
+
 int test_radius(const char* server, int port, const unsigned char* packet, size_t length,
                 unsigned char* reply, size_t reply_size, int retries, int timeout) {
   UniqueFd fd(new_radius_socket(server, port, timeout));
@@ -149,9 +176,14 @@ int test_radius(const char* server, int port, const unsigned char* packet, size_
 }
 
 int test_radius_acct(const char* server, const char* nasid, const char* secret, int retries, int timeout) {
-  return run_probe(kAcct, server, nasid, secret, retries, timeout);
+  return run_probe(kAcct, server, nasid, secret, retries, timeout, false);
 }
 
 int test_radius_auth(const char* server, const char* nasid, const char* secret, int retries, int timeout) {
-  return run_probe(kAuth, server, nasid, secret, retries, timeout);
+  return run_probe(kAuth, server, nasid, secret, retries, timeout, false);
+}
+
+int test_radius_auth_signed(const char* server, const char* nasid, const char* secret, int retries,
+                            int timeout) {
+  return run_probe(kAuth, server, nasid, secret, retries, timeout, true);
 }

@@ -20,9 +20,10 @@
 
 namespace {
 
-// The request as RFC 2865/2866 lay it out, built with struct and hashlib.
+// The request as RFC 2865/2866 lay it out, built with struct and hashlib;
+// "auth-signed" adds the Message-Authenticator of RFC 3579, made with hmac.
 const char kRequestOracle[] = R"(
-import hashlib, struct, sys
+import hashlib, hmac, struct, sys
 kind, ident, nasid, secret = sys.argv[1], int(sys.argv[2]), sys.argv[3].encode(), sys.argv[4].encode()
 attrs = bytes([1, 7]) + b"!ping"
 if kind == "acct":
@@ -32,8 +33,12 @@ else:
     code = 1
     attrs += bytes([2, 18]) + b"swarden-probe-pw"
 attrs += bytes([32, len(nasid) + 2]) + nasid
+if kind == "auth-signed":
+    attrs += bytes([80, 18]) + bytes(16)
 head = struct.pack(">BBH", code, ident, 20 + len(attrs))
 auth = hashlib.md5(head + bytes(16) + attrs + secret).digest()
+if kind == "auth-signed":
+    attrs = attrs[:-16] + hmac.new(secret, head + auth + attrs, hashlib.md5).digest()
 sys.stdout.write((head + auth + attrs).hex())
 )";
 
@@ -111,37 +116,56 @@ struct Case {
   size_t length;
 };
 
+// Runs the probe of `c` against a local server that answers at once and
+// checks the one datagram it got against the oracle, and the success line.
+void expect_exact_request(const Case& c, unsigned seed) {
+  SCOPED_TRACE(std::string(c.kind) + " " + c.nasid);
+  LocalServer server(c.port);
+  ASSERT_TRUE(server.bound());
+  server.answer_first(0);
+  srandom(seed);
+  int identifier = static_cast<int>(random() & 0xff);
+  srandom(seed);
+  LogCapture logs;
+  ASSERT_EQ(0, c.probe("127.0.0.1", c.nasid, c.secret, 0, 3));
+  std::vector<std::string> got = server.received();
+  ASSERT_EQ(1u, got.size());
+  EXPECT_EQ(c.length * 2, got[0].size());
+  EXPECT_EQ(run_python(kRequestOracle, {c.kind, std::to_string(identifier), c.nasid,
+                                        c.secret ? c.secret : "kestrelmoss9"}),
+            got[0]);
+  bool acct = std::string(c.kind) == "acct";
+  EXPECT_TRUE(logs.contains(LOG_NOTICE, std::string("spotwarden: test_radius_") + (acct ? "acct" : "auth") +
+                                            ": radius " + (acct ? "accounting" : "authentication") +
+                                            " test to [127.0.0.1] successful"));
+}
+
+const char kLongestNasid[] = "abcdefghijklmnopqrstuvwxyz-ABCDEFGHIJKLMNOPQRSTUVWXYZ-012345678";
+
 TEST(RadiusProbe, SendsTheExactRequestAndSucceedsOnAnEmptyReply) {
   const char* mac = "00-1A-2B-3C-4D-5E";
-  const char* longest = "abcdefghijklmnopqrstuvwxyz-ABCDEFGHIJKLMNOPQRSTUVWXYZ-012345678";
   ASSERT_EQ(17u, strlen(mac));
-  ASSERT_EQ(63u, strlen(longest));
+  ASSERT_EQ(63u, strlen(kLongestNasid));
   const Case cases[] = {
       {"acct", test_radius_acct, kRadiusAcctPort, mac, "s3cret", 55},
       {"auth", test_radius_auth, kRadiusAuthPort, mac, "s3cret", 64},
-      {"acct", test_radius_acct, kRadiusAcctPort, longest, nullptr, 101},
-      {"auth", test_radius_auth, kRadiusAuthPort, longest, nullptr, 110},
+      {"acct", test_radius_acct, kRadiusAcctPort, kLongestNasid, nullptr, 101},
+      {"auth", test_radius_auth, kRadiusAuthPort, kLongestNasid, nullptr, 110},
   };
   unsigned seed = 4242;
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.kind) + " " + c.nasid);
-    LocalServer server(c.port);
-    ASSERT_TRUE(server.bound());
-    server.answer_first(0);
-    srandom(++seed);
-    int identifier = static_cast<int>(random() & 0xff);
-    srandom(seed);
-    LogCapture logs;
-    ASSERT_EQ(0, c.probe("127.0.0.1", c.nasid, c.secret, 0, 3));
-    std::vector<std::string> got = server.received();
-    ASSERT_EQ(1u, got.size());
-    EXPECT_EQ(c.length * 2, got[0].size());
-    EXPECT_EQ(run_python(kRequestOracle, {c.kind, std::to_string(identifier), c.nasid,
-                                          c.secret ? c.secret : "kestrelmoss9"}),
-              got[0]);
-    std::string what = std::string(c.kind) == "acct" ? "accounting" : "authentication";
-    EXPECT_TRUE(logs.contains(LOG_NOTICE, "spotwarden: test_radius_" + std::string(c.kind) + ": radius " +
-                                              what + " test to [127.0.0.1] successful"));
+    expect_exact_request(c, ++seed);
+  }
+}
+
+TEST(RadiusProbe, SignedAccessRequestEndsWithTheHmacOfThePacketUnderTheSecret) {
+  const Case cases[] = {
+      {"auth-signed", test_radius_auth_signed, kRadiusAuthPort, "00-1A-2B-3C-4D-5E", "s3cret", 82},
+      {"auth-signed", test_radius_auth_signed, kRadiusAuthPort, kLongestNasid, nullptr, 128},
+  };
+  unsigned seed = 77;
+  for (const Case& c : cases) {
+    expect_exact_request(c, ++seed);
   }
 }
 

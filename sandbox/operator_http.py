@@ -1,7 +1,12 @@
 """The operator's HTTP server: serves files from a directory and logs every
 request line (with the query string) to a file, one line per request:
     <unix time> <client address> <method> <path?query> <status>
-Run as: python3 operator_http.py ADDRESS PORT DOCROOT LOGFILE
+Run as: python3 operator_http.py ADDRESS PORT DOCROOT LOGFILE [CERTIFICATE]
+
+With CERTIFICATE (a PEM file with the certificate chain and its key) it
+speaks TLS; the file is read anew for each connection, so a test can swap
+it, and a handshake that fails is logged as
+    <unix time> <client address> TLS <name of the certificate file> 0
 
 Special behaviour is chosen per path by files next to the served one:
     NAME.status   a number: answer every request for NAME with that status
@@ -10,6 +15,7 @@ Special behaviour is chosen per path by files next to the served one:
 
 import http.server
 import os
+import ssl
 import sys
 import time
 
@@ -62,11 +68,39 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.wfile.write(chunk)
 
 
+class TlsServer(http.server.ThreadingHTTPServer):
+    certificate = None
+
+    def finish_request(self, request, client_address):
+        # In the connection's own thread: a slow or failing handshake holds
+        # up no other client. A client that refuses the certificate may do
+        # so after the handshake (TLS 1.3): it then sends no request.
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(self.certificate)
+        try:
+            tls = context.wrap_socket(request, server_side=True)
+            try:
+                handler = self.RequestHandlerClass(tls, client_address, self)
+            finally:
+                tls.close()
+            asked = bool(getattr(handler, "raw_requestline", b""))
+        except OSError:
+            asked = False
+        if not asked:
+            with open(Handler.logfile, "a") as f:
+                f.write("%.3f %s TLS %s 0\n" % (time.time(), client_address[0],
+                                                os.path.basename(os.path.realpath(self.certificate))))
+
+
 def main():
     address, port, docroot, logfile = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
     Handler.docroot = os.path.abspath(docroot)
     Handler.logfile = logfile
-    server = http.server.ThreadingHTTPServer((address, port), Handler)
+    server_class = http.server.ThreadingHTTPServer
+    if len(sys.argv) > 5:
+        server_class = TlsServer
+        TlsServer.certificate = sys.argv[5]
+    server = server_class((address, port), Handler)
     server.daemon_threads = True
     open(logfile, "a").close()
     server.serve_forever()

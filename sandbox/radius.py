@@ -15,9 +15,11 @@ STOCK_CONFIG = "/etc/freeradius/3.0"
 
 class FreeRadius:
     """FreeRADIUS on a private copy of the stock configuration, with one more
-    client: the sandbox's whole 198.18.0.0/15 range with `secret`."""
+    client: the sandbox's whole 198.18.0.0/15 range with `secret`, whose
+    Access-Requests are dropped without a Message-Authenticator when
+    `require_message_authenticator` is set."""
 
-    def __init__(self, host, address, secret):
+    def __init__(self, host, address, secret, require_message_authenticator=False):
         self.host = host
         self.address = address
         self.dir = tempfile.mkdtemp(prefix="swradius.")
@@ -37,7 +39,8 @@ class FreeRadius:
         with open(path, "w") as f:
             f.write(text)
         with open(os.path.join(self.conf, "clients.conf"), "a") as f:
-            f.write("\nclient sandbox {\n\tipaddr = 198.18.0.0/15\n\tsecret = %s\n}\n" % secret)
+            f.write("\nclient sandbox {\n\tipaddr = 198.18.0.0/15\n\tsecret = %s\n%s}\n" % (
+                secret, "\trequire_message_authenticator = yes\n" if require_message_authenticator else ""))
         self.output = open(os.path.join(self.dir, "output.log"), "w")
         self.proc = None
 

@@ -309,7 +309,9 @@ class Operator:
         self.docroot = os.path.join(self.dir, "www")
         os.makedirs(os.path.join(self.docroot, "config"))
         self.request_log = os.path.join(self.dir, "requests.log")
+        self.https_log = os.path.join(self.dir, "https-requests.log")
         self.http = None
+        self.https = None
 
     def serve(self, name, content):
         """Publishes `content` (str or bytes) at /config/NAME, or at NAME when
@@ -340,19 +342,31 @@ class Operator:
                                      self.request_log])
         wait_for(self._listening, timeout=10, what="operator HTTP server")
 
-    def _listening(self):
+    def start_https(self, certificate):
+        """Serves the same files over TLS on port 443 with the PEM file
+        `certificate` (chain and key), read anew for each connection; its
+        requests and failed handshakes are logged apart (requests(tls=True))."""
+        script = os.path.join(SOURCE_DIR, "sandbox", "operator_http.py")
+        self.https = self.host.popen(["/usr/bin/python3", script, self.address, "443", self.docroot,
+                                      self.https_log, certificate])
+        wait_for(lambda: self._listening(443), timeout=10, what="operator HTTPS server")
+
+    def _listening(self, port=80):
         out = self.host.run("ss", "-ltn", check=False)
-        return ("%s:80" % self.address) in out
+        return ("%s:%d" % (self.address, port)) in out
 
     def stop_http(self):
         stop(self.http)
         self.http = None
+        stop(self.https)
+        self.https = None
 
-    def requests(self):
-        """Request log as (time, client, method, path with query, status)."""
+    def requests(self, tls=False):
+        """Request log as (time, client, method, path with query, status);
+        with `tls`, that of the HTTPS server."""
         out = []
         try:
-            with open(self.request_log) as f:
+            with open(self.https_log if tls else self.request_log) as f:
                 for line in f:
                     t, client, method, path, status = line.split()
                     out.append((float(t), client, method, path, int(status)))

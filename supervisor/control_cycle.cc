@@ -51,8 +51,10 @@ void check_radius(radius_probe probe, const char* server1, const char* server2, 
     } else {
       check_radius(test_radius_acct, server1.get(), server2.get(), args->radiusnasid, secret, settings,
                    kPageAccountingFailed);
-      check_radius(test_radius_auth, server1.get(), server2.get(), args->radiusnasid, secret, settings,
-                   kPageAuthFailed);
+      // Servers that demand a Message-Authenticator drop the plain request.
+      radius_probe auth = settings->radiuscheck_message_authenticator != 0 ? test_radius_auth_signed
+                                                                           : test_radius_auth;
+      check_radius(auth, server1.get(), server2.get(), args->radiusnasid, secret, settings, kPageAuthFailed);
     }
     remove_offline_reason(kOfflineReasonLink);
   }  // the server names are released before the portal goes online

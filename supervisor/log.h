@@ -8,6 +8,10 @@
 // Fixed program name that starts every supervisor message, whatever argv[0] is.
 inline constexpr const char kProgName[] = "spotwarden";
 
+// Shown in log lines instead of a shared secret: routers often forward their
+// system log to remote hosts.
+inline constexpr const char kSecretMask[] = "********";
+
 void LOG(const char* format, ...) SW_PRINTF(1, 2);
 void DEBUG(const char* format, ...) SW_PRINTF(1, 2);
 

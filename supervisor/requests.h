@@ -7,9 +7,9 @@
 inline constexpr const char kDeviceModel[] = "GX4410";
 inline constexpr const char kFirmwareRevision[] = "GX4410-3.01-1.0.0";
 inline constexpr const char kSettingsBaseUrl[] =
-    "http://" SPOTWARDEN_OPERATOR_HOST "/config/spotwarden.conf";
+    SPOTWARDEN_OPERATOR_SCHEME "://" SPOTWARDEN_OPERATOR_HOST "/config/spotwarden.conf";
 inline constexpr const char kPortalConfigBaseUrl[] =
-    "http://" SPOTWARDEN_OPERATOR_HOST "/config/chilli.conf";
+    SPOTWARDEN_OPERATOR_SCHEME "://" SPOTWARDEN_OPERATOR_HOST "/config/chilli.conf";
 
 // Each string is cut at 511 characters.
 struct RequestStrings {

@@ -2,11 +2,14 @@
 
 #include <errno.h>
 #include <signal.h>
+#include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "build_config.h"
 #include "supervisor/log.h"
 
 namespace {
@@ -33,6 +36,30 @@ class AlarmBlock final {
   sigset_t old_;
 };
 
+// Options whose value is a shared secret, given to chilli on its command line.
+constexpr const char* kSecretOptions[] = {"--radiussecret", "--uamsecret", "--secret"};
+
+bool names_secret(const char* arg) {
+  for (const char* option : kSecretOptions) {
+    if (strcmp(arg, option) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Length of "OPTION=" when `arg` carries a secret joined to its option, as
+// getopt_long accepts it; 0 otherwise.
+size_t joined_secret_prefix(const char* arg) {
+  for (const char* option : kSecretOptions) {
+    size_t n = strlen(option);
+    if (strncmp(arg, option, n) == 0 && arg[n] == '=') {
+      return n + 1;
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 void alarm_kill(int) {
@@ -50,8 +77,19 @@ void format_args(char* const argv[], char out[512]) {
     len += n;
     out[len] = '\0';
   };
+  bool hide_value = false;
   for (size_t i = 0; argv[i] != nullptr; ++i) {
+    // The longest option with '=' and the mask fit with room to spare.
+    char masked[32];
     const char* rest = argv[i];
+    if (hide_value) {
+      rest = kSecretMask;
+    } else if (size_t prefix = joined_secret_prefix(argv[i]); prefix != 0) {
+      snprintf(masked, sizeof masked, "%.*s%s", static_cast<int>(prefix), argv[i], kSecretMask);
+      rest = masked;
+    }
+    // A secret that happens to read "--secret" is a value, not an option.
+    hide_value = !hide_value && names_secret(argv[i]);
     size_t left = strlen(rest);
     while (left >= 56 && budget >= 61) {
       append(rest, 55);
@@ -133,9 +171,26 @@ int our_system_timeout(const char* path, char* const argv[], unsigned secs) {
 int run_wget(const char* url, const char* path) {
   char wget[] = "wget";
   char quiet[] = "-q";
+  char ca_opt[] = "--ca-certificate=" SPOTWARDEN_CA_CERTIFICATE;
   char out_opt[] = "-O";
   char dev_null[] = "/dev/null";
-  char* argv[] = {wget, quiet, out_opt, path ? const_cast<char*>(path) : dev_null,
-                  const_cast<char*>(url), nullptr};
-  return our_system_timeout("wget", argv, kCommandTimeLimit);
+  char* argv[7];
+  size_t n = 0;
+  argv[n++] = wget;
+  argv[n++] = quiet;
+  // Without a CA file of the build's, wget verifies https servers with its
+  // own trust store; it never skips the check.
+  if (SPOTWARDEN_CA_CERTIFICATE[0] != '\0') {
+    argv[n++] = ca_opt;
+  }
+  argv[n++] = out_opt;
+  argv[n++] = path ? const_cast<char*>(path) : dev_null;
+  argv[n++] = const_cast<char*>(url);
+  argv[n] = nullptr;
+  // The settings copy and the portal configuration's side file may hold the
+  // RADIUS secret: what wget creates is readable by its owner only.
+  mode_t old_mask = umask(077);
+  int result = our_system_timeout("wget", argv, kCommandTimeLimit);
+  umask(old_mask);
+  return result;
 }

@@ -15,6 +15,8 @@ void alarm_kill(int signal);
 
 // Logs a command line at debug priority, long arguments shown with " ... "
 // after each run of 55 characters, the whole line cut at 511 characters.
+// The value after "--radiussecret", "--uamsecret" or "--secret" (or joined
+// to it by "=") is shown as kSecretMask.
 void log_args(char* const argv[]);
 
 // Formats the line that log_args() logs into `out` (512 bytes).
@@ -23,5 +25,7 @@ void format_args(char* const argv[], char out[512]);
 // Seconds that a wget or killall run may take before it is killed.
 inline constexpr unsigned kCommandTimeLimit = 60;
 
-// Runs "wget -q -O PATH URL" (PATH "/dev/null" when null) under the limit.
+// Runs "wget -q -O PATH URL" (PATH "/dev/null" when null) under the limit,
+// with "--ca-certificate=FILE" after "-q" when the build names a CA file;
+// a file that wget creates gets mode 0600.
 int run_wget(const char* url, const char* path);

@@ -79,6 +79,30 @@ TEST(LogArgs, EachArgumentFollowedByOneSpace) {
   EXPECT_EQ("wget -q -O /dev/null http://x/ ", line_of({"wget", "-q", "-O", "/dev/null", "http://x/"}));
 }
 
+TEST(LogArgs, SecretValuesAreMaskedSeparateOrJoinedAndNothingElse) {
+  EXPECT_EQ("chilli --radiussecret ******** --uamsecret ******** --secret ******** --dns1 198.18.1.1 ",
+            line_of({"chilli", "--radiussecret", "r4d1us", "--uamsecret", "u4m", "--secret", "s3",
+                     "--dns1", "198.18.1.1"}));
+  EXPECT_EQ("chilli --uamsecret=******** --secretive x --radiussecretx y --secret ******** tail ",
+            line_of({"chilli", "--uamsecret=u4m", "--secretive", "x", "--radiussecretx", "y", "--secret",
+                     "--secret", "tail"}));
+  // A mask is cut like any argument when the budget runs out.
+  std::vector<char*> argv(50, const_cast<char*>("123456789"));
+  std::string words;
+  for (size_t i = 0; i < argv.size(); ++i) {
+    words += "123456789 ";
+  }
+  char secret_opt[] = "--secret", value[] = "0123456789", joined[] = "--uamsecret=0123456789";
+  char out[512];
+  argv.insert(argv.end(), {secret_opt, value, nullptr});
+  format_args(argv.data(), out);
+  EXPECT_EQ(words + "--secret **", out);
+  argv.resize(49);
+  argv.insert(argv.end(), {joined, nullptr});
+  format_args(argv.data(), out);
+  EXPECT_EQ(words.substr(10) + "--uamsecret=******** ", out);
+}
+
 TEST(LogArgs, LongArgumentShownInRunsOf55) {
   std::string arg(120, 'a');
   for (size_t i = 0; i < arg.size(); ++i) {
