@@ -150,11 +150,15 @@ class Hotspot:
         self.net.cleanup()
 
 
-def without_blips(changes, gap=0.2):
+def without_blips(changes, gap=1.0):
     """Link states over time with the brief absences of a remove-then-create
-    re-point folded away: a list of targets (None = no link)."""
+    re-point folded away: a list of targets (None = no link). The absence
+    before the program made its first link, however long a busy machine
+    makes it, is no state of the program's and is left out too."""
     out = []
     for i, (t, target) in enumerate(changes):
+        if target is None and not out:
+            continue
         if target is None and i + 1 < len(changes) and changes[i + 1][0] - t < gap:
             continue
         if not out or out[-1] != target:
