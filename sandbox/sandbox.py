@@ -17,6 +17,9 @@ import time
 SOURCE_DIR = os.environ.get("SW_SOURCE_DIR", os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD_DIR = os.environ.get("SW_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
 PLATFORM_BIN = os.path.join(BUILD_DIR, "platform", "bin")
+# Where spotwarden and linkgauge come from: the build folder, or the sbin of
+# a firmware image built elsewhere.
+PROGRAM_DIR = os.environ.get("SW_PROGRAM_DIR", BUILD_DIR)
 # A cross build's programs run in the router through this emulator command
 # ("qemu-mips-static -L /usr/mips-linux-gnu"); empty for a host build.
 EMULATOR = os.environ.get("SW_EMULATOR", "")

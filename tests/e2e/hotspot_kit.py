@@ -14,7 +14,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", ".."))
 from sandbox import sandbox  # noqa: E402
 from sandbox.radius import FreeRadius  # noqa: E402
 
-PROGRAM = os.path.join(sandbox.BUILD_DIR, "spotwarden")
+PROGRAM = os.path.join(sandbox.PROGRAM_DIR, "spotwarden")
 NASID = "00-1A-2B-3C-4D-5E"
 SECRET = "sandbox-secret"
 IDENTITY = "nasid=00-1A-2B-3C-4D-5E&model=GX4410&fwrev=GX4410-3.01-1.0.0"
