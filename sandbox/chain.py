@@ -120,7 +120,7 @@ class Chain:
         """Runs linkgauge in the router next to the timer daemon and waits for
         the detached process to end. Returns (report lines, stdout)."""
         root = self.router.root
-        program = root.install(os.path.join(sandbox.BUILD_DIR, "linkgauge"))
+        program = root.install(os.path.join(sandbox.PROGRAM_DIR, "linkgauge"))
         report = "/var/run/linkgauge.report"
         watch = "python3 /opt/sandbox/daemon_watch.py %s %s-- %s" % (
             report, "--term-when %s " % term_when if term_when else "", program)

@@ -17,6 +17,12 @@ import time
 SOURCE_DIR = os.environ.get("SW_SOURCE_DIR", os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD_DIR = os.environ.get("SW_BUILD_DIR", os.path.join(SOURCE_DIR, "build"))
 PLATFORM_BIN = os.path.join(BUILD_DIR, "platform", "bin")
+# Where spotwarden and linkgauge come from: the build folder, or the sbin of
+# a firmware image built elsewhere.
+PROGRAM_DIR = os.environ.get("SW_PROGRAM_DIR", BUILD_DIR)
+# A cross build's programs run in the router through this emulator command
+# ("qemu-mips-static -L /usr/mips-linux-gnu"); empty for a host build.
+EMULATOR = os.environ.get("SW_EMULATOR", "")
 OPERATOR_HOST = "portal.example.com"  # the build's default SPOTWARDEN_OPERATOR_HOST
 # Options of a sanitizer build's runtime, and where inside the router its
 # reports go (the router's /var/log/sanitizer.PID).
@@ -159,10 +165,20 @@ class RouterRoot:
                 f.write("%s=%s\n" % (k, v))
 
     def install(self, program, name=None):
-        """Copies a built program into the router's /sbin."""
-        dst = os.path.join(self.dir, "sbin", name or os.path.basename(program))
-        shutil.copy2(program, dst)
-        return "/sbin/" + os.path.basename(dst)
+        """Copies a built program into the router's /sbin. A cross build's
+        program goes to /sbin/.target, behind a script of its name that runs
+        it through the emulator."""
+        name = name or os.path.basename(program)
+        dst = os.path.join(self.dir, "sbin", name)
+        if not EMULATOR:
+            shutil.copy2(program, dst)
+            return "/sbin/" + name
+        os.makedirs(os.path.join(self.dir, "sbin", ".target"), exist_ok=True)
+        shutil.copy2(program, os.path.join(self.dir, "sbin", ".target", name))
+        with open(dst, "w") as f:
+            f.write('#!/bin/sh\nexec %s /sbin/.target/%s "$@"\n' % (EMULATOR, name))
+        os.chmod(dst, 0o755)
+        return "/sbin/" + name
 
     def bwrap(self, extra_binds=()):
         d = self.dir
@@ -186,6 +202,10 @@ class RouterRoot:
                 "--setenv", "PATH", "/opt/platform:/sbin:/usr/sbin:/usr/bin:/bin",
                 "--setenv", "NVRAM_FILE", "/etc/nvram.conf",
                 "--setenv", "CHILLI_JOURNAL", "/var/run/chilli.journal"]
+        if EMULATOR:
+            # The stand-ins' emulator scripts and the programs' libraries
+            # (libcrypto) are named by their build-folder paths.
+            args += ["--ro-bind", BUILD_DIR, BUILD_DIR]
         for src, dst in extra_binds:
             args += ["--bind", src, dst]
         return args + self.sanitizer_env()

@@ -26,8 +26,8 @@ int usable_interval(const char* key, int value) {
 
 }  // namespace
 
-void advance_deadline(time_t now, time_t* deadline, int interval) {
-  time_t d = *deadline;
+void advance_deadline(grid_time now, grid_time* deadline, int interval) {
+  grid_time d = *deadline;
   if (d < now) {
     d += ((now - d) / interval) * interval;
   }
@@ -59,7 +59,7 @@ void talkback_begin(talkback_state* s, const char* query, const char* portal_url
 
   s->online = true;
   DEBUG("%s: starting web talkback\n", kProgName);
-  time_t start = os_time();
+  const grid_time start = os_time();
   s->probe_deadline = start + settings->telemetry_setuptime;
   s->webping_deadline = start + settings->telemetry_setuptime;
   s->refresh_deadline = start + settings->telemetry_setuptime + settings->chilliconf_update_interval;
@@ -68,7 +68,7 @@ void talkback_begin(talkback_state* s, const char* query, const char* portal_url
 void talkback_tick(talkback_state* s) {
   const spotwarden_conf* conf = s->settings;
   os_sleep(1);
-  const time_t now = os_time();
+  const grid_time now = os_time();
 
   if (s->probe_deadline < now) {
     if (test_ping(conf->icmpping_host, s->nasid, conf->icmpping_retries, conf->icmpping_retry_interval) != 0) {

@@ -3,16 +3,20 @@
 // ping and the portal configuration refresh, each on its own fixed grid.
 #pragma once
 
-#include <time.h>
+#include <stdint.h>
 
 #include "supervisor/args.h"
 
 struct spotwarden_conf;
 
+// Seconds on the jobs' grids: 64 bits whatever the C library's time_t is, so
+// that a deadline an int32 interval ahead of any clock reading fits.
+using grid_time = int64_t;
+
 // Moves `*deadline` to the first point of its grid (the old value plus a
 // whole number of `interval`s, at least one) that is later than `now`;
 // missed points are skipped, not made up. `interval` must be at least 1.
-void advance_deadline(time_t now, time_t* deadline, int interval);
+void advance_deadline(grid_time now, grid_time* deadline, int interval);
 
 // One web ping: fetches `url` with wget, throws the answer away and logs the
 // outcome. Returns run_wget()'s result.
@@ -32,9 +36,9 @@ struct talkback_state {
   int webping_interval;
   int refresh_interval;
   bool online;
-  time_t probe_deadline;
-  time_t webping_deadline;
-  time_t refresh_deadline;
+  grid_time probe_deadline;
+  grid_time webping_deadline;
+  grid_time refresh_deadline;
 };
 
 // Enters the loop's online state with the first deadlines counted from now.

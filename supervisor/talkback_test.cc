@@ -19,11 +19,11 @@
 
 namespace {
 
-TEST(AdvanceDeadline, KeepsTheGridAndSkipsMissedPoints) {
+TEST(AdvanceDeadline, KeepsTheGridAndSkipsMissedPointsPast2038AndForInt32Intervals) {
   struct Case {
-    time_t now, deadline;
+    grid_time now, deadline;
     int interval;
-    time_t expected;
+    grid_time expected;
   } cases[] = {
       {1121, 1120, 30, 1150},           // first probe after the set-up time
       {1121, 1120, 3600, 4720},         // first web ping
@@ -32,9 +32,12 @@ TEST(AdvanceDeadline, KeepsTheGridAndSkipsMissedPoints) {
       {1000005, 1210, 30, 1000030},     // clock set forward: once, then on the grid
       {1000, 1210, 30, 1210},           // clock set back: nothing moves
       {1300, 1210, 1, 1301},            // smallest interval
+      {1121, 1120, 2147483647, 2147484767},              // "never": one int32 interval ahead
+      {2147483653, 2147483640, 30, 2147483670},          // 2038-01-19 03:14:13 UTC
+      {4102444801, 2147483647, 2147483647, 4294967294},  // 2100, int32 interval
   };
   for (const Case& c : cases) {
-    time_t d = c.deadline;
+    grid_time d = c.deadline;
     advance_deadline(c.now, &d, c.interval);
     EXPECT_EQ(c.expected, d) << "now " << c.now << " deadline " << c.deadline << " interval " << c.interval;
   }
@@ -168,6 +171,22 @@ TEST_F(TalkbackTick, ClockSteppedForwardFiresEachJobOnceThenBackOnTheGrid) {
   g_now = 999000;  // set back: nothing runs until the deadlines are passed again
   for (int i = 0; i < 100; ++i) talkback_tick(&state_);
   EXPECT_EQ("", take_events());
+}
+
+// Operators write the largest int32 to mean "never"; with a 32-bit time_t the
+// deadlines wrapped and both jobs ran on every tick.
+TEST_F(TalkbackTick, Int32IntervalsPast2038RunEachJobOnceAtMost) {
+  settings_->webping_interval = 2147483647;
+  settings_->chilliconf_update_interval = 2147483647;
+  g_now = 2147483648 + 1000;  // 2038-01-19 03:31:28 UTC
+  talkback_begin(&state_, "?nasid=N", "http://op/config/chilli.conf", &args_, settings_, nullptr);
+  run_until(g_now + 600);
+  EXPECT_EQ("wget -q -O /dev/null http://portal.example.com/ping?nasid=N\n", take_events())
+      << "one web ping after the set-up time, no refresh";
+  EXPECT_EQ(2147483648 + 1120 + 2147483647, state_.webping_deadline);
+  EXPECT_EQ(2147483648 + 1120 + 2147483647, state_.refresh_deadline);
+  EXPECT_EQ(2147483648 + 1600, state_.probe_deadline) << "the heartbeat keeps its grid";
+  EXPECT_TRUE(state_.online);
 }
 
 TEST(TalkbackBegin, IntervalsOfZeroOrBelowBecomeOneSecondAndAreLoggedOnce) {

@@ -14,7 +14,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", ".."))
 from sandbox import sandbox  # noqa: E402
 from sandbox.radius import FreeRadius  # noqa: E402
 
-PROGRAM = os.path.join(sandbox.BUILD_DIR, "spotwarden")
+PROGRAM = os.path.join(sandbox.PROGRAM_DIR, "spotwarden")
 NASID = "00-1A-2B-3C-4D-5E"
 SECRET = "sandbox-secret"
 IDENTITY = "nasid=00-1A-2B-3C-4D-5E&model=GX4410&fwrev=GX4410-3.01-1.0.0"
@@ -150,11 +150,15 @@ class Hotspot:
         self.net.cleanup()
 
 
-def without_blips(changes, gap=0.2):
+def without_blips(changes, gap=1.0):
     """Link states over time with the brief absences of a remove-then-create
-    re-point folded away: a list of targets (None = no link)."""
+    re-point folded away: a list of targets (None = no link). The absence
+    before the program made its first link, however long a busy machine
+    makes it, is no state of the program's and is left out too."""
     out = []
     for i, (t, target) in enumerate(changes):
+        if target is None and not out:
+            continue
         if target is None and i + 1 < len(changes) and changes[i + 1][0] - t < gap:
             continue
         if not out or out[-1] != target:
