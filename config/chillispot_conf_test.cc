@@ -97,7 +97,7 @@ TEST(CompareFiles, UnopenableOrUnreadableFileIsMinusOne) {
 class Update : public ::testing::Test {
  protected:
   void SetUp() override {
-    fake.program("wget", "cp \"$4\" \"$3\" 2>/dev/null; exit $(cat \"$D/wget.status\" 2>/dev/null || echo 0)");
+    fake.program("wget", "cp \"$5\" \"$3\" 2>/dev/null; exit $(cat \"$D/wget.status\" 2>/dev/null || echo 0)");
     fake.program("killall", "echo \"$@\" >> \"$D/killall.log\"");
     current = fake.path("chilli.conf");
     url = fake.path("download");

@@ -35,10 +35,14 @@ class AlarmBlock final {
 
 }  // namespace
 
+// The interrupted code may be about to read errno (the runner's waitpid()
+// loop tells EINTR apart), so kill() must not leave its own there.
 void alarm_kill(int) {
+  int saved = errno;
   if (gpid != 0) {
     kill(static_cast<pid_t>(gpid), SIGKILL);
   }
+  errno = saved;
 }
 
 void format_args(char* const argv[], char out[512]) {
@@ -97,10 +101,14 @@ int our_system(const char* path, char* const argv[]) {
   }
 
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno == EINTR) {
-      continue;  // the alarm only kills; the wait goes on until the child ends
-    }
+  pid_t waited;
+  while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+    // the alarm only kills; the wait goes on until the child ends
+  }
+  // Once reaped, the id may be given to an unrelated process: a late alarm
+  // must not kill it.
+  gpid = 0;
+  if (waited < 0) {
     LOG("%s: %s: waitpid() for '%s' error: %s", kProgName, "our_system", path, strerror(errno));
     return -1;
   }
@@ -135,7 +143,9 @@ int run_wget(const char* url, const char* path) {
   char quiet[] = "-q";
   char out_opt[] = "-O";
   char dev_null[] = "/dev/null";
-  char* argv[] = {wget, quiet, out_opt, path ? const_cast<char*>(path) : dev_null,
-                  const_cast<char*>(url), nullptr};
+  // "--": a downloaded URL that begins with '-' is never read as an option.
+  char end_of_options[] = "--";
+  char* argv[] = {wget,           quiet, out_opt, path ? const_cast<char*>(path) : dev_null,
+                  end_of_options, const_cast<char*>(url), nullptr};
   return our_system_timeout("wget", argv, kCommandTimeLimit);
 }
