@@ -14,9 +14,9 @@
 
 namespace {
 
-// Waits from the settings file; a negative one would become an endless
-// sleep once turned unsigned, so it counts as no wait.
-void pause_for(int seconds) { os_sleep(seconds > 0 ? static_cast<unsigned>(seconds) : 0u); }
+// Waits from the settings file, taken through spotwarden_conf_seconds():
+// never zero, so a fast failure can never turn a loop into a busy one.
+void pause_for(int seconds) { os_sleep(static_cast<unsigned>(seconds)); }
 
 using radius_probe = int (*)(const char* server, const char* nasid, const char* secret, int retries,
                              int timeout);
@@ -24,7 +24,8 @@ using radius_probe = int (*)(const char* server, const char* nasid, const char* 
 // Probes server 1, then server 2 only when server 1 stays silent, until one
 // answers; between rounds shows `failure_page` for the failure wait.
 void check_radius(radius_probe probe, const char* server1, const char* server2, const char* nasid,
-                  const char* secret, const spotwarden_conf* settings, const char* failure_page) {
+                  const char* secret, const spotwarden_conf* settings, int failure_wait,
+                  const char* failure_page) {
   repoint_offline_reason(kOfflineReasonLink, kPageStartup);
   for (;;) {
     if (probe(server1, nasid, secret, settings->radiuscheck_retries, settings->radiuscheck_retry_interval) == 0 ||
@@ -32,7 +33,7 @@ void check_radius(radius_probe probe, const char* server1, const char* server2, 
       return;
     }
     repoint_offline_reason(kOfflineReasonLink, failure_page);
-    pause_for(settings->radiuscheck_failure_wait);
+    pause_for(failure_wait);
   }
 }
 
@@ -46,10 +47,12 @@ void check_radius(radius_probe probe, const char* server1, const char* server2, 
     } else if (settings->radiuscheck == 0) {
       LOG("%s: radius checks disabled in spotwarden.conf", kProgName);
     } else {
+      int failure_wait =
+          spotwarden_conf_seconds("control_cycle", "radiuscheck_failure_wait", settings->radiuscheck_failure_wait);
       check_radius(test_radius_acct, server1.get(), server2.get(), args->radiusnasid, secret, settings,
-                   kPageAccountingFailed);
+                   failure_wait, kPageAccountingFailed);
       check_radius(test_radius_auth, server1.get(), server2.get(), args->radiusnasid, secret, settings,
-                   kPageAuthFailed);
+                   failure_wait, kPageAuthFailed);
     }
     remove_offline_reason(kOfflineReasonLink);
   }  // the server names are released before the portal goes online
@@ -68,18 +71,18 @@ void control_cycle(spotwarden_args* args, const char* settings_url, const char* 
   const spotwarden_conf* settings = spotwarden_conf_get(settings_url, kSpotwardenConfPath);
   const char* secret = args->radiussecret ? args->radiussecret : settings->radiussecret;
 
+  const int retry_interval =
+      spotwarden_conf_seconds("control_cycle", "chilliconf_retry_interval", settings->chilliconf_retry_interval);
+  const int failure_wait =
+      spotwarden_conf_seconds("control_cycle", "chilliconf_failure_wait", settings->chilliconf_failure_wait);
   for (;;) {
     for (int tries = 0; tries < settings->chilliconf_retries; ++tries) {
       if (chillispot_conf_update(portal_config_url, args->conf, secret) == 0) {
         go_online(args, portal_config_url, webping_query, settings, secret);
       }
       repoint_offline_reason(kOfflineReasonLink, kPageUpdateFailed);
-      pause_for(settings->chilliconf_retry_interval);
+      pause_for(retry_interval);
     }
-    // With no tries and no wait configured this loop would spin; keep one
-    // second between series.
-    pause_for(settings->chilliconf_failure_wait > 0 || settings->chilliconf_retries > 0
-                  ? settings->chilliconf_failure_wait
-                  : 1);
+    pause_for(failure_wait);
   }
 }
