@@ -93,6 +93,7 @@ class Chain:
         for host, dev in ((r, "wan0"), (self.gws[0], "down0")):
             host.run("ethtool", "-K", dev, "gso", "off", "gro", "off", "tso", "off", check=False)
         self.burst = None
+        self._tracegw = None  # the scripted tracegw of use_trace()
 
     def shape(self, rate_bit, largest_train=40 * 32768):
         """Shapes the router's upstream to rate_bit bit/s. Returns the tbf
@@ -120,7 +121,7 @@ class Chain:
     def use_trace(self, hops):
         """From now on tracegw prints the usual three header lines and then
         `hops` (lines without line end), instead of tracing the path."""
-        if not hasattr(self, "_tracegw"):
+        if self._tracegw is None:
             fd, self._tracegw = tempfile.mkstemp(prefix="swtracegw.")
             os.close(fd)
             os.chmod(self._tracegw, 0o755)
@@ -160,7 +161,7 @@ class Chain:
 
     def cleanup(self):
         self.router.cleanup()
-        if hasattr(self, "_tracegw"):
+        if self._tracegw is not None:
             os.unlink(self._tracegw)
         for name in ["gw1", "gw2", "gw3", "gw4", "target", "vendor"]:
             sandbox.sh("ip", "netns", "del", name, check=False)
