@@ -51,8 +51,7 @@ int line_reports_full_loss(const char* line) {
 
 int url_host(const char* url, char* host, size_t size) {
   host[0] = '\0';
-  // The router keeps the URL in a line-sized text; a longer one is no URL.
-  if (url == nullptr || strlen(url) >= kLineSize) {
+  if (url == nullptr || strlen(url) >= kUrlSize) {
     return -1;
   }
   const char* p = url + strspn(url, "/");
@@ -70,7 +69,8 @@ void trace_line_gateway(const char* line, char* gateway, size_t size) {
   char text[kLineSize];
   copy_text(text, line, sizeof text);
   // Without its line end, a closing parenthesis at the end of the line is
-  // what gets dropped below, as everywhere else.
+  // what gets dropped below, as everywhere else; a bare address keeps its
+  // last digit.
   text[strcspn(text, "\n")] = '\0';
   char* save = nullptr;
   const char* tok = strtok_r(text, " ", &save);
@@ -82,10 +82,13 @@ void trace_line_gateway(const char* line, char* gateway, size_t size) {
   }
   tok += strspn(tok, "(");
   size_t n = strcspn(tok, "(");
-  if (n <= 1) {
+  if (n > 0 && tok[n - 1] == ')') {
+    --n;
+  }
+  if (n == 0) {
     return;
   }
-  store_host(gateway, size, tok, n - 1);
+  store_host(gateway, size, tok, n);
 }
 
 void read_gateways(FILE* trace, char gateways[kGatewayCount][kHostSize]) {

@@ -5,8 +5,11 @@
 #include <stddef.h>
 #include <stdio.h>
 
-// Bytes of a host or gateway address: at most 19 characters.
-inline constexpr size_t kHostSize = 20;
+// Bytes of a host or gateway address: a whole DNS name (253 characters).
+inline constexpr size_t kHostSize = 254;
+// Bytes of the manufacturer URL: room for a whole DNS name with scheme,
+// port and path.
+inline constexpr size_t kUrlSize = 512;
 inline constexpr int kGatewayCount = 4;
 
 inline constexpr char kTraceFile[] = "/var/tmp/tracegw.txt";

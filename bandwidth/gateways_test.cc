@@ -23,7 +23,11 @@ TEST(TraceLine, AddressComesFromTheParenthesisedThirdToken) {
   EXPECT_EQ("", gateway_of(" 3  * * *\n"));
   EXPECT_EQ("", gateway_of(" 3  *\n"));
   EXPECT_EQ("", gateway_of(" 3  gw3 (((\n"));
-  EXPECT_EQ("", gateway_of(" 4  gw4 (1234567890.123456789) 1 ms\n"));
+  // A bare address keeps its last character, at the end of a line too.
+  EXPECT_EQ("10.0.0.3", gateway_of(" 3  gw 10.0.0.3\n"));
+  EXPECT_EQ("10.0.0.3", gateway_of(" 3  gw 10.0.0.3  1 ms\n"));
+  // Names longer than 19 characters fit too.
+  EXPECT_EQ("hop4.isp-backbone.example.net", gateway_of(" 4  gw4 (hop4.isp-backbone.example.net) 1 ms\n"));
   EXPECT_EQ("", gateway_of(" 4  gw4 (1.2.3.4;reboot) 1 ms\n"));
   EXPECT_EQ("", gateway_of(" 4  gw4 (`reboot`) 1 ms\n"));
 }
@@ -80,13 +84,18 @@ TEST(UrlHost, SecondSlashPieceWithItsPortIfSafeAndShort) {
   EXPECT_EQ(0, url_host("http:///10.0.0.1", host, sizeof host));
   EXPECT_STREQ("10.0.0.1", host);
   for (const char* bad : {"vendor.example.com", "http://", "http://v.example;reboot/x",
-                          "http://$(reboot)/", "http://a-host-name-of-20.com/"}) {
+                          "http://$(reboot)/"}) {
     SCOPED_TRACE(bad);
     EXPECT_EQ(-1, url_host(bad, host, sizeof host));
     EXPECT_STREQ("", host);
   }
   EXPECT_EQ(-1, url_host(nullptr, host, sizeof host));
-  std::string long_url = "http://v.example.com/" + std::string(90, 'p');
+  // Whole DNS names of 253 characters; 254 is no host name.
+  std::string name = std::string(249, 'h') + ".com";
+  EXPECT_EQ(0, url_host(("https://" + name + "/support/" + std::string(200, 'p')).c_str(), host, sizeof host));
+  EXPECT_EQ(name, host);
+  EXPECT_EQ(-1, url_host(("http://h" + name + "/").c_str(), host, sizeof host));
+  std::string long_url = "http://v.example.com/" + std::string(kUrlSize, 'p');
   EXPECT_EQ(-1, url_host(long_url.c_str(), host, sizeof host));
 }
 

@@ -3,6 +3,7 @@
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "bandwidth/shell.h"
 #include "common/clock.h"
@@ -80,11 +81,20 @@ float round_estimate(float estimate) {
   return estimate;
 }
 
+// A reader (or a SIGTERM, or a full disk) never meets an empty or cut
+// result: the text goes into a side file that is renamed over the result
+// only once it is written whole.
 void write_result_files(const char* text) {
   for (const char* path : {kResultFile, kResultCopyFile}) {
-    UniqueFile f(fopen(path, "w"));
-    if (f) {
-      fputs(text, f.get());
+    char side[sizeof kResultFile + sizeof kResultSideSuffix];
+    snprintf(side, sizeof side, "%s%s", path, kResultSideSuffix);
+    UniqueFile f(fopen(side, "w"));
+    if (!f) {
+      continue;
+    }
+    bool whole = fputs(text, f.get()) >= 0;
+    if (f.close() != 0 || !whole || rename(side, path) != 0) {
+      unlink(side);
     }
   }
 }

@@ -28,7 +28,12 @@ float read_ping_average(FILE* output);
 // The estimate as written: values in (0, 1024) go up onto the 128 grid.
 float round_estimate(float estimate);
 
-// Writes `text` without line end into both result files (opened with "w").
+// Suffix of the side file each result is written to before its rename.
+inline constexpr char kResultSideSuffix[] = ".NEW";
+
+// Writes `text` without line end into both result files, each through a
+// side file renamed over it; a result that cannot be written whole keeps
+// its earlier content.
 void write_result_files(const char* text);
 
 // Writes "0" (not estimated) into both result files. Always 0.

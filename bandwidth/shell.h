@@ -19,8 +19,9 @@ constexpr int host_text_is_safe(const char* text) {
   return 1;
 }
 
-// Bytes of a command line, terminator included.
-inline constexpr size_t kCommandSize = 100;
+// Bytes of a command line, terminator included: room for a whole DNS name
+// (253 characters) and a scratch file path.
+inline constexpr size_t kCommandSize = 512;
 
 // Formats a command line and runs it through the shell with system(),
 // waiting for it. Returns system()'s result, or -1 without running anything

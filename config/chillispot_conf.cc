@@ -151,7 +151,10 @@ int chillispot_conf_update(const char* url, const char* path, const char* secret
     return -1;
   }
 
-  switch (compare_files(path, side.get())) {
+  // With no current file (removed while running) there is nothing to
+  // compare: the checked download is installed.
+  bool have_current = access(path, F_OK) == 0 || errno != ENOENT;
+  switch (have_current ? compare_files(path, side.get()) : 1) {
     case 0:
       DEBUG("%s: chillispot config file unchanged, no update required\n", kProgName);
       return 0;

@@ -15,7 +15,9 @@ char* chillispot_conf_get_param(const char* path, const char* name);
 // Downloads `url` into the side file next to `path`, checks it, appends
 // "radiussecret SECRET" when the download sets no secret and `secret` is not
 // null, and moves it over `path` with one rename when it differs (taking
-// over the mode of the file it replaces), then makes chilli reload. 0 when `path` is current, -1 on failure (`path` untouched).
+// over the mode of the file it replaces), then makes chilli reload (also when
+// `path` does not exist). 0 when `path` is current, -1 on failure (`path`
+// untouched).
 // No side file outlives the call.
 int chillispot_conf_update(const char* url, const char* path, const char* secret);
 

@@ -98,7 +98,7 @@ TEST(CompareFiles, UnopenableOrUnreadableFileIsMinusOne) {
 class Update : public ::testing::Test {
  protected:
   void SetUp() override {
-    fake.program("wget", "cp \"$4\" \"$3\" 2>/dev/null; exit $(cat \"$D/wget.status\" 2>/dev/null || echo 0)");
+    fake.program("wget", "cp \"$5\" \"$3\" 2>/dev/null; exit $(cat \"$D/wget.status\" 2>/dev/null || echo 0)");
     fake.program("killall", "echo \"$@\" >> \"$D/killall.log\"");
     current = fake.path("chilli.conf");
     url = fake.path("download");
@@ -150,7 +150,7 @@ TEST_F(Update, LineEndAddedToABareSecretAtTheEndKeepsItTheOnlySecret) {
 
 TEST_F(Update, DownloadIsPrivateWhileWrittenAndTakesOverTheModeOfTheFileItReplaces) {
   // The served copy is world-readable; wget's copy of it must not be.
-  fake.program("wget", "cp \"$4\" \"$3\" && stat -c %a \"$3\" >> \"$D/side.modes\"");
+  fake.program("wget", "cp \"$5\" \"$3\" && stat -c %a \"$3\" >> \"$D/side.modes\"");
   fake.program("killall", "true");
   struct stat st;
   for (mode_t mode : {0640, 0600}) {

@@ -111,6 +111,14 @@ void spotwarden_conf_new(spotwarden_conf** out) {
   *out = conf;
 }
 
+int spotwarden_conf_seconds(const char* function, const char* key, int32_t value) {
+  if (value >= 1) {
+    return value;
+  }
+  LOG("%s: %s: %s is %d, using 1 second instead", kProgName, function, key, value);
+  return 1;
+}
+
 void spotwarden_conf_free(spotwarden_conf* conf) {
   if (!conf) {
     return;
@@ -123,8 +131,15 @@ void spotwarden_conf_free(spotwarden_conf* conf) {
 
 int spotwarden_conf_download(const char* url, const char* path) {
   DEBUG("%s: attempting to download spotwarden config file\n", kProgName);
-  run_wget(url, path);
+  int status = run_wget(url, path);
   if (check_config_file(path, kSpotwardenConfName) != 0) {
+    unlink(path);
+    return -1;
+  }
+  // A transfer cut off mid-file can still pass the first-line check; its
+  // values would then rule the whole life of the process.
+  if (status != 0) {
+    DEBUG("%s: download of '%s' incomplete, wget status %d\n", kProgName, path, status);
     unlink(path);
     return -1;
   }

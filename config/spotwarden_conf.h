@@ -53,5 +53,10 @@ int spotwarden_conf_download(const char* url, const char* path);
 // when it cannot be opened (the record is then untouched).
 int spotwarden_conf_parse(spotwarden_conf* conf, const char* path);
 
+// A wait or period of the settings file, `key`, as used by `function`:
+// zero or below would turn a loop into a busy one, so it becomes 1 second
+// (logged). Callers take it once, so each key is logged once.
+int spotwarden_conf_seconds(const char* function, const char* key, int32_t value);
+
 // Releases the record and its strings; null is allowed.
 void spotwarden_conf_free(spotwarden_conf* conf);

@@ -269,7 +269,7 @@ TEST_F(ConfFetch, RetriesTwoSecondsFiveTimesThenEveryThirtyUntilValid) {
   EXPECT_EQ((std::vector<unsigned>{2, 2, 2, 2, 2, 30, 30, 30}), g_sleeps);
   EXPECT_EQ("9\n", fake.read("count"));
   EXPECT_EQ("", fake.read("leftover")) << "a failed copy must be removed before the next attempt";
-  EXPECT_EQ("-q -O " + out + " http://h/config/spotwarden.conf?nasid=X\n",
+  EXPECT_EQ("-q -O " + out + " -- http://h/config/spotwarden.conf?nasid=X\n",
             fake.read("args").substr(0, fake.read("args").find('\n') + 1));
   EXPECT_EQ(77, c->icmpping_interval);
   EXPECT_TRUE(fake.exists("spotwarden.conf")) << "the good copy stays on disk";

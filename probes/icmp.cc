@@ -2,10 +2,13 @@
 
 #include <arpa/inet.h>
 #include <errno.h>
+#include <linux/icmp.h>
 #include <netinet/in.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <sys/time.h>
+#include <time.h>
 
 #include "common/unique_fd.h"
 #include "probes/sockaddr.h"
@@ -32,6 +35,31 @@ void put32(unsigned char* at, uint32_t value) {
   at[1] = static_cast<unsigned char>(value >> 16);
   at[2] = static_cast<unsigned char>(value >> 8);
   at[3] = static_cast<unsigned char>(value);
+}
+
+// Milliseconds on the monotonic clock: the remaining wait after a send is
+// measured against it, never against a wall clock that may be set.
+int64_t monotonic_ms() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+int set_receive_wait_ms(int fd, int64_t ms) {
+  struct timeval wait = {};
+  wait.tv_sec = static_cast<time_t>(ms / 1000);
+  wait.tv_usec = static_cast<suseconds_t>(ms % 1000 * 1000);
+  return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+}
+
+// The raw socket sees every ICMP datagram the router receives (its LAN
+// clients' pings, scanners, unreachables, replies to other programs); only
+// echo replies can be ours. Where the kernel cannot filter, the acceptance
+// test below still tells them apart.
+void accept_only_echo_replies(int fd) {
+  struct icmp_filter filter;
+  filter.data = ~(1U << ICMP_ECHOREPLY);
+  setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
 }
 
 }  // namespace
@@ -120,6 +148,8 @@ int test_ping(const char* host, const char* nasid, int passes, int timeout) {
     LOG("%s: %s: setsockopt(): %s", kProgName, "test_ping", strerror(errno));
     return -1;
   }
+  accept_only_echo_replies(fd.get());
+  const int64_t wait_ms = static_cast<int64_t>(timeout > 0 ? timeout : 1) * 1000;
   struct sockaddr_in addresses[kIcmpAddressMax];
   int count = 0;
   if (fill_sockaddr(addresses, kIcmpAddressMax, &count, host, 0) != 0) {
@@ -141,21 +171,46 @@ int test_ping(const char* host, const char* nasid, int passes, int timeout) {
         LOG("%s: %s: sendto() failed: %s\n", kProgName, "test_ping", strerror(errno));
         return -1;
       }
-      // Cleared so that nothing of an earlier datagram can complete this one.
-      memset(reply, 0, sizeof reply);
-      ssize_t got = recv(fd.get(), reply, sizeof reply, 0);
-      if (got >= 0) {
+      // A datagram that is not our reply must not cost the address its
+      // turn: the wait goes on for what is left of the send's timeout.
+      const int64_t deadline = monotonic_ms() + wait_ms;
+      int error = 0;
+      bool shortened = false;
+      for (;;) {
+        // Cleared so that nothing of an earlier datagram can complete this one.
+        memset(reply, 0, sizeof reply);
+        ssize_t got = recv(fd.get(), reply, sizeof reply, 0);
+        if (got < 0) {
+          error = errno;
+          break;
+        }
         if (icmp_reply_matches(reply, static_cast<size_t>(got), id)) {
           return 0;
         }
         DEBUG("%s: %s: incorrect length or magic in ping response", kProgName, "test_ping");
-      } else if (errno == EINTR) {
+        const int64_t left = deadline - monotonic_ms();
+        if (left <= 0) {
+          error = EAGAIN;
+          break;
+        }
+        if (set_receive_wait_ms(fd.get(), left) != 0) {
+          LOG("%s: %s: setsockopt(): %s", kProgName, "test_ping", strerror(errno));
+          return -1;
+        }
+        shortened = true;
+      }
+      // The next send waits its whole timeout again.
+      if (shortened && set_receive_wait_ms(fd.get(), wait_ms) != 0) {
+        LOG("%s: %s: setsockopt(): %s", kProgName, "test_ping", strerror(errno));
+        return -1;
+      }
+      if (error == EINTR) {
         LOG("%s: %s: recv() interrupted by signal, retrying", kProgName, "test_ping");
-      } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      } else if (error == EAGAIN || error == EWOULDBLOCK) {
         LOG("%s: %s: no reply received for ping packet to %s", kProgName, "test_ping",
             inet_ntoa(addresses[i].sin_addr));
       } else {
-        LOG("%s: %s: recv() error: %s", kProgName, "test_ping", strerror(errno));
+        LOG("%s: %s: recv() error: %s", kProgName, "test_ping", strerror(error));
         return -1;
       }
     }

@@ -35,6 +35,7 @@ uint16_t icmp_checksum(const unsigned char* data, size_t length);
 bool icmp_reply_matches(const unsigned char* datagram, size_t length, uint16_t id);
 
 // Sends the probe to every address of `host`, pass after pass, waiting up to
-// `timeout` seconds (0 or below: 1) after each send. 0 on the first matching
-// reply, -1 otherwise.
+// `timeout` seconds (0 or below: 1) after each send; datagrams that are not
+// the reply do not end that wait. 0 on the first matching reply, -1
+// otherwise.
 int test_ping(const char* host, const char* nasid, int passes, int timeout);

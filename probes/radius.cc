@@ -105,13 +105,18 @@ int new_radius_socket(const char* server, int port, int timeout) {
   if (fill_sockaddr(&address, 1, &count, server, port) != 0) {
     return -1;
   }
+  // A name without addresses leaves the zeroed entry, and Linux delivers
+  // 0.0.0.0 to this router itself: whatever listens here must never prove
+  // a RADIUS server alive.
+  if (count == 0 || address.sin_addr.s_addr == htonl(INADDR_ANY)) {
+    LOG("%s: %s: WARNING: no A records found for [%s]", kProgName, "new_radius_socket", server);
+    return -1;
+  }
   UniqueFd fd(socket(AF_INET, SOCK_DGRAM, 0));
   if (!fd.valid()) {
     LOG("%s: %s: socket(): %s\n", kProgName, "new_radius_socket", strerror(errno));
     return -1;
   }
-  // A name without addresses leaves the zeroed entry: connecting to 0.0.0.0
-  // reaches nothing that answers, so the probe simply fails.
   if (connect(fd.get(), reinterpret_cast<const struct sockaddr*>(&address), sizeof address) != 0) {
     LOG("%s: %s: connect(): %s\n", kProgName, "new_radius_socket", strerror(errno));
     return -1;

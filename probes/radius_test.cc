@@ -17,6 +17,7 @@
 
 #include "probes/python_oracle.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/private_run.h"
 
 namespace {
 
@@ -42,11 +43,14 @@ if kind == "auth-signed":
 sys.stdout.write((head + auth + attrs).hex())
 )";
 
-// A UDP "server" on 127.0.0.1 at the probe's fixed port. Binding waits while
-// another test holds the port, so test cases never see each other's packets.
+// A UDP "server" on 127.0.0.1 at the probe's fixed port, on a loopback of
+// the test's own (as root), so that neither a RADIUS server of the host nor
+// a test run beside it shares the port. Binding waits while another test
+// holds the port, so test cases never see each other's packets.
 class LocalServer {
  public:
   explicit LocalServer(int port) {
+    private_loopback();
     fd_ = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
@@ -198,6 +202,17 @@ TEST(RadiusProbe, SilentServerGetsRetriesPlusOneIdenticalDatagramsAndAtLeastOne)
   }
   EXPECT_EQ(-1, test_radius_acct("127.0.0.1", "nas", "s", -3, 1));
   EXPECT_EQ(1u, server.received().size() - 3);
+}
+
+// Linux delivers 0.0.0.0 to the host itself: a server that is no address
+// must never be "proved" by whatever listens on the router.
+TEST(RadiusProbe, UnspecifiedAddressIsNeverProbed) {
+  LocalServer server(kRadiusAcctPort);
+  ASSERT_TRUE(server.bound());
+  LogCapture logs;
+  EXPECT_EQ(-1, test_radius_acct("0.0.0.0", "nas", "s", 0, 1));
+  EXPECT_TRUE(server.received().empty());
+  EXPECT_TRUE(logs.contains(LOG_NOTICE, "spotwarden: new_radius_socket: WARNING: no A records found for [0.0.0.0]"));
 }
 
 TEST(RadiusProbe, ZeroTimeoutStillGivesUpInsteadOfWaitingForALateReply) {

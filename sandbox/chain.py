@@ -14,6 +14,7 @@ libsutil on LD_LIBRARY_PATH, /sys of its namespace for the link state.
 
 import gzip
 import os
+import tempfile
 
 from sandbox import sandbox
 
@@ -92,6 +93,7 @@ class Chain:
         for host, dev in ((r, "wan0"), (self.gws[0], "down0")):
             host.run("ethtool", "-K", dev, "gso", "off", "gro", "off", "tso", "off", check=False)
         self.burst = None
+        self._tracegw = None  # the scripted tracegw of use_trace()
 
     def shape(self, rate_bit, largest_train=40 * 32768):
         """Shapes the router's upstream to rate_bit bit/s. Returns the tbf
@@ -115,6 +117,21 @@ class Chain:
 
     def wan(self, up):
         self.router.host.run("ip", "link", "set", "wan0", "up" if up else "down")
+
+    def use_trace(self, hops):
+        """From now on tracegw prints the usual three header lines and then
+        `hops` (lines without line end), instead of tracing the path."""
+        if self._tracegw is None:
+            fd, self._tracegw = tempfile.mkstemp(prefix="swtracegw.")
+            os.close(fd)
+            os.chmod(self._tracegw, 0o755)
+            bwrap = self.router.root.bwrap
+            self.router.root.bwrap = lambda extra_binds=(): bwrap(
+                list(extra_binds) + [(self._tracegw, "/opt/platform/tracegw")])
+        script = ["#!/bin/sh", "cat <<'EOF'", "tracegw: ICMP route trace to $2",
+                  "30 hops max, 3 probes per hop, 1 s wait", "hop  name (address)  times"] + hops + ["EOF"]
+        with open(self._tracegw, "w") as f:
+            f.write("\n".join(script) + "\n")
 
     def run_linkgauge(self, term_when=None, ping_wait=2, timeout=300):
         """Runs linkgauge in the router next to the timer daemon and waits for
@@ -144,6 +161,8 @@ class Chain:
 
     def cleanup(self):
         self.router.cleanup()
+        if self._tracegw is not None:
+            os.unlink(self._tracegw)
         for name in ["gw1", "gw2", "gw3", "gw4", "target", "vendor"]:
             sandbox.sh("ip", "netns", "del", name, check=False)
         sandbox.sh("ip", "netns", "del", "router", check=False)

@@ -5,8 +5,9 @@ not accept.
     icmp_peer.py IFACE OUTFILE MODE
 
 MODE is "capture" (record only; the kernel may answer), "wrong-id" (an echo
-reply that carries the magic but another identifier) or "unreachable" (an
-ICMP host-unreachable quoting the request). OUTFILE gets "ready", then one
+reply that carries the magic but another identifier), "unreachable" (an
+ICMP host-unreachable quoting the request) or "foreign-first" (both of
+those, then the genuine echo reply, as a busy router's raw socket sees it). OUTFILE gets "ready", then one
 line per request: time, source, destination, ICMP message in hex.
 """
 
@@ -49,14 +50,14 @@ def main():
         icmp = ip[ihl:total]
         src, dst = socket.inet_ntoa(ip[12:16]), socket.inet_ntoa(ip[16:20])
         out.write("%.6f %s %s %s\n" % (time.time(), src, dst, icmp.hex()))
-        if mode == "wrong-id":
-            ident = struct.unpack("!H", icmp[4:6])[0] ^ 0xFFFF
-            answer = b"\0\0\0\0" + struct.pack("!H", ident) + icmp[6:]
-        elif mode == "unreachable":
-            answer = b"\x03\x01\0\0\0\0\0\0" + ip[:ihl + 8]
-        else:
-            continue
-        sender.sendto(with_checksum(answer), (src, 0))
+        ident = struct.unpack("!H", icmp[4:6])[0]
+        wrong_id = b"\0\0\0\0" + struct.pack("!H", ident ^ 0xFFFF) + icmp[6:]
+        unreachable = b"\x03\x01\0\0\0\0\0\0" + ip[:ihl + 8]
+        genuine = b"\0\0\0\0" + icmp[4:]
+        answers = {"wrong-id": [wrong_id], "unreachable": [unreachable],
+                   "foreign-first": [unreachable, wrong_id, genuine]}.get(mode, [])
+        for answer in answers:
+            sender.sendto(with_checksum(answer), (src, 0))
 
 
 if __name__ == "__main__":

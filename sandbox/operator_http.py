@@ -11,6 +11,9 @@ it, and a handshake that fails is logged as
 Special behaviour is chosen per path by files next to the served one:
     NAME.status   a number: answer every request for NAME with that status
     NAME.hang     accept the request for NAME and never answer
+    NAME.cut      a number N: the next request for NAME gets the whole
+                  length announced but only N bytes, then the connection
+                  closes (once: the file is removed)
 """
 
 import http.server
@@ -60,6 +63,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Content-Length", str(size))
         self.end_headers()
+        if os.path.exists(local + ".cut"):
+            with open(local + ".cut") as f:
+                cut = int(f.read().strip() or "0")
+            os.unlink(local + ".cut")
+            with open(local, "rb") as f:
+                self.wfile.write(f.read(cut))
+            self.close_connection = True
+            return
         with open(local, "rb") as f:
             while True:
                 chunk = f.read(65536)

@@ -346,11 +346,16 @@ class Operator:
             else os.path.join(self.docroot, "config", name)
 
     def withdraw(self, name):
-        for suffix in ("", ".status", ".hang"):
+        for suffix in ("", ".status", ".hang", ".cut"):
             try:
                 os.unlink(self.file(name) + suffix)
             except FileNotFoundError:
                 pass
+
+    def cut_next(self, name, size):
+        """The next download of NAME breaks off after `size` bytes."""
+        with open(self.file(name) + ".cut", "w") as f:
+            f.write(str(size))
 
     def set_status(self, name, status):
         with open(self.file(name) + ".status", "w") as f:

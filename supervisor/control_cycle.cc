@@ -15,9 +15,9 @@
 
 namespace {
 
-// Waits from the settings file; a negative one would become an endless
-// sleep once turned unsigned, so it counts as no wait.
-void pause_for(int seconds) { os_sleep(seconds > 0 ? static_cast<unsigned>(seconds) : 0u); }
+// Waits from the settings file, taken through spotwarden_conf_seconds():
+// never zero, so a fast failure can never turn a loop into a busy one.
+void pause_for(int seconds) { os_sleep(static_cast<unsigned>(seconds)); }
 
 using radius_probe = int (*)(const char* server, const char* nasid, const char* secret, int retries,
                              int timeout);
@@ -25,7 +25,8 @@ using radius_probe = int (*)(const char* server, const char* nasid, const char* 
 // Probes server 1, then server 2 only when server 1 stays silent, until one
 // answers; between rounds shows `failure_page` for the failure wait.
 void check_radius(radius_probe probe, const char* server1, const char* server2, const char* nasid,
-                  const char* secret, const spotwarden_conf* settings, const char* failure_page) {
+                  const char* secret, const spotwarden_conf* settings, int failure_wait,
+                  const char* failure_page) {
   repoint_offline_reason(kOfflineReasonLink, kPageStartup);
   status_enter(status_state::radius_check, kPageStartup);
   for (;;) {
@@ -35,7 +36,7 @@ void check_radius(radius_probe probe, const char* server1, const char* server2, 
     }
     repoint_offline_reason(kOfflineReasonLink, failure_page);
     status_show_page(failure_page);
-    pause_for(settings->radiuscheck_failure_wait);
+    pause_for(failure_wait);
   }
 }
 
@@ -49,12 +50,15 @@ void check_radius(radius_probe probe, const char* server1, const char* server2, 
     } else if (settings->radiuscheck == 0) {
       LOG("%s: radius checks disabled in spotwarden.conf", kProgName);
     } else {
+      int failure_wait =
+          spotwarden_conf_seconds("control_cycle", "radiuscheck_failure_wait", settings->radiuscheck_failure_wait);
       check_radius(test_radius_acct, server1.get(), server2.get(), args->radiusnasid, secret, settings,
-                   kPageAccountingFailed);
+                   failure_wait, kPageAccountingFailed);
       // Servers that demand a Message-Authenticator drop the plain request.
       radius_probe auth = settings->radiuscheck_message_authenticator != 0 ? test_radius_auth_signed
                                                                            : test_radius_auth;
-      check_radius(auth, server1.get(), server2.get(), args->radiusnasid, secret, settings, kPageAuthFailed);
+      check_radius(auth, server1.get(), server2.get(), args->radiusnasid, secret, settings, failure_wait,
+                   kPageAuthFailed);
     }
     remove_offline_reason(kOfflineReasonLink);
   }  // the server names are released before the portal goes online
@@ -76,6 +80,10 @@ void control_cycle(spotwarden_args* args, const char* settings_url, const char* 
   const char* secret = args->radiussecret ? args->radiussecret : settings->radiussecret;
   status_enter(status_state::portal_config, kPageStartup);
 
+  const int retry_interval =
+      spotwarden_conf_seconds("control_cycle", "chilliconf_retry_interval", settings->chilliconf_retry_interval);
+  const int failure_wait =
+      spotwarden_conf_seconds("control_cycle", "chilliconf_failure_wait", settings->chilliconf_failure_wait);
   for (;;) {
     for (int tries = 0; tries < settings->chilliconf_retries; ++tries) {
       if (chillispot_conf_update(portal_config_url, args->conf, secret) == 0) {
@@ -83,12 +91,8 @@ void control_cycle(spotwarden_args* args, const char* settings_url, const char* 
       }
       repoint_offline_reason(kOfflineReasonLink, kPageUpdateFailed);
       status_show_page(kPageUpdateFailed);
-      pause_for(settings->chilliconf_retry_interval);
+      pause_for(retry_interval);
     }
-    // With no tries and no wait configured this loop would spin; keep one
-    // second between series.
-    pause_for(settings->chilliconf_failure_wait > 0 || settings->chilliconf_retries > 0
-                  ? settings->chilliconf_failure_wait
-                  : 1);
+    pause_for(failure_wait);
   }
 }

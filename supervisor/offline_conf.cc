@@ -1,15 +1,21 @@
 #include "supervisor/offline_conf.h"
 
+#include <limits.h>
 #include <stdio.h>
 #include <unistd.h>
 
 #include "build_config.h"
 #include "common/unique_fd.h"
+#include "config/chillispot_conf.h"
 #include "supervisor/log.h"
 
 int chillispot_conf_write_offline(const char* path, const char* nasid) {
   DEBUG("%s: writing offline config\n", kProgName);
-  UniqueFile file(fopen(path, "w+"));
+  // Written whole beside the file and renamed over it, like every other
+  // replacement of the portal configuration: chilli never reads half a file.
+  char side[PATH_MAX];
+  int n = snprintf(side, sizeof side, "%s%s", path, kSideSuffix);
+  UniqueFile file(n > 0 && static_cast<size_t>(n) < sizeof side ? fopen(side, "w+") : nullptr);
   if (!file) {
     LOG("%s: failed to create config file '%s'\n", kProgName, path);
     unlink(path);
@@ -28,8 +34,11 @@ int chillispot_conf_write_offline(const char* path, const char* nasid) {
           "uamserver https://127.0.0.1/\n"
           "uamanydns\n",
           nasid, SPOTWARDEN_OPERATOR_DOMAIN, kDefaultRadiusSecret, kDefaultRadiusSecret);
-  // A full file system leaves a file cut short: not written.
-  if (file.close() != 0 || written < 0) {
+  // A full file system leaves the side file cut short: it is not used, and
+  // no earlier (online) configuration stays in force either.
+  if (file.close() != 0 || written < 0 || rename(side, path) != 0) {
+    unlink(side);
+    unlink(path);
     return -1;
   }
   return 0;

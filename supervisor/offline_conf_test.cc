@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -53,17 +54,37 @@ TEST_F(ScratchDir, NineLinesWithDefaultSecretReplacingWhatWasThere) {
 
 TEST_F(ScratchDir, UncreatableFileIsLoggedAndWhateverWasThereRemoved) {
   std::string path = dir_ + "/chilli.conf";
-  ASSERT_EQ(0, symlink("/nonexistent-dir/chilli.conf", path.c_str()));
+  std::ofstream(path) << "an earlier online configuration\n";
+  // Nothing can be created where the side file goes.
+  ASSERT_EQ(0, mkdir((path + ".NEW").c_str(), 0700));
   LogCapture logs;
   EXPECT_EQ(-1, chillispot_conf_write_offline(path.c_str(), "N"));
   EXPECT_TRUE(logs.contains(LOG_NOTICE, "spotwarden: failed to create config file '" + path + "'"));
-  char target[64];
-  EXPECT_EQ(-1, readlink(path.c_str(), target, sizeof target));
+  EXPECT_NE(0, access(path.c_str(), F_OK));
 }
 
-TEST(OfflineConf, FileThatCannotBeWrittenWholeIsNotWritten) {
+TEST_F(ScratchDir, FileThatCannotBeWrittenWholeIsNotWritten) {
+  std::string path = dir_ + "/chilli.conf";
+  std::ofstream(path) << "an earlier online configuration\n";
   // /dev/full opens, but every write fails for want of space.
-  EXPECT_EQ(-1, chillispot_conf_write_offline("/dev/full", "N"));
+  ASSERT_EQ(0, symlink("/dev/full", (path + ".NEW").c_str()));
+  EXPECT_EQ(-1, chillispot_conf_write_offline(path.c_str(), "N"));
+  EXPECT_NE(0, access(path.c_str(), F_OK));
+  EXPECT_NE(0, access((path + ".NEW").c_str(), F_OK)) << "the side file is removed";
+}
+
+// chilli may read the file at any moment: it must see the old file or the
+// new one whole, never one being written.
+TEST_F(ScratchDir, ReplacesTheFileWithOneRename) {
+  std::string path = dir_ + "/chilli.conf";
+  std::ofstream(path) << "the earlier file\n";
+  std::ifstream reader(path);
+  ASSERT_EQ(0, chillispot_conf_write_offline(path.c_str(), "N"));
+  std::stringstream earlier;
+  earlier << reader.rdbuf();
+  EXPECT_EQ("the earlier file\n", earlier.str());
+  EXPECT_EQ(0u, slurp(path).find("offline\nradiusnasid N\n"));
+  EXPECT_NE(0, access((path + ".NEW").c_str(), F_OK));
 }
 
 }  // namespace

@@ -62,10 +62,14 @@ size_t joined_secret_prefix(const char* arg) {
 
 }  // namespace
 
+// The interrupted code may be about to read errno (the runner's waitpid()
+// loop tells EINTR apart), so kill() must not leave its own there.
 void alarm_kill(int) {
+  int saved = errno;
   if (gpid != 0) {
     kill(static_cast<pid_t>(gpid), SIGKILL);
   }
+  errno = saved;
 }
 
 void format_args(char* const argv[], char out[512]) {
@@ -135,10 +139,14 @@ int our_system(const char* path, char* const argv[]) {
   }
 
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno == EINTR) {
-      continue;  // the alarm only kills; the wait goes on until the child ends
-    }
+  pid_t waited;
+  while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+    // the alarm only kills; the wait goes on until the child ends
+  }
+  // Once reaped, the id may be given to an unrelated process: a late alarm
+  // must not kill it.
+  gpid = 0;
+  if (waited < 0) {
     LOG("%s: %s: waitpid() for '%s' error: %s", kProgName, "our_system", path, strerror(errno));
     return -1;
   }
@@ -174,7 +182,8 @@ int run_wget(const char* url, const char* path) {
   char ca_opt[] = "--ca-certificate=" SPOTWARDEN_CA_CERTIFICATE;
   char out_opt[] = "-O";
   char dev_null[] = "/dev/null";
-  char* argv[7];
+  char end_of_options[] = "--";
+  char* argv[8];
   size_t n = 0;
   argv[n++] = wget;
   argv[n++] = quiet;
@@ -185,6 +194,8 @@ int run_wget(const char* url, const char* path) {
   }
   argv[n++] = out_opt;
   argv[n++] = path ? const_cast<char*>(path) : dev_null;
+  // "--": a downloaded URL that begins with '-' is never read as an option.
+  argv[n++] = end_of_options;
   argv[n++] = const_cast<char*>(url);
   argv[n] = nullptr;
   // The settings copy and the portal configuration's side file may hold the

@@ -10,7 +10,8 @@ int our_system(const char* path, char* const argv[]);
 // As our_system(), but the child is killed with SIGKILL after `secs` seconds.
 int our_system_timeout(const char* path, char* const argv[], unsigned secs);
 
-// SIGALRM handler of the timed runner: kills the child being waited for.
+// SIGALRM handler of the timed runner: kills the child being waited for, if
+// any; errno is left as it was.
 void alarm_kill(int signal);
 
 // Logs a command line at debug priority, long arguments shown with " ... "
@@ -25,7 +26,7 @@ void format_args(char* const argv[], char out[512]);
 // Seconds that a wget or killall run may take before it is killed.
 inline constexpr unsigned kCommandTimeLimit = 60;
 
-// Runs "wget -q -O PATH URL" (PATH "/dev/null" when null) under the limit,
+// Runs "wget -q -O PATH -- URL" (PATH "/dev/null" when null) under the limit,
 // with "--ca-certificate=FILE" after "-q" when the build names a CA file;
 // a file that wget creates gets mode 0600.
 int run_wget(const char* url, const char* path);

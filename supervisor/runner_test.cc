@@ -1,5 +1,6 @@
 #include "supervisor/runner.h"
 
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <syslog.h>
 #include <time.h>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "tests/support/log_capture.h"
+#include "tests/support/private_run.h"
 
 namespace {
 
@@ -58,6 +60,27 @@ TEST(Runner, TimedRunnerKillsHangingChildAndCallerGoesOn) {
   char* argv2[] = {t, nullptr};
   EXPECT_EQ(0, our_system_timeout("true", argv2, 1));
   sleep(2);
+}
+
+// The reaped child's id may go to any process; an alarm that lands after
+// the wait must neither kill it nor disturb errno for the code it interrupts.
+TEST(Runner, LateAlarmAfterTheWaitKillsNothingAndKeepsErrno) {
+  char t[] = "true";
+  char* argv[] = {t, nullptr};
+  ASSERT_EQ(0, our_system_timeout("true", argv, 5));
+  errno = EINTR;
+  alarm_kill(SIGALRM);
+  EXPECT_EQ(EINTR, errno);
+}
+
+// A downloaded web-ping URL is handed to wget; one that begins with '-'
+// must be a (bad) URL, never an option such as "--version" that succeeds.
+TEST(Runner, WgetNeverReadsTheUrlAsAnOption) {
+  // No way out: the bad URL's name lookup fails at once.
+  if (!private_loopback()) {
+    GTEST_SKIP() << "needs root for a private network namespace";
+  }
+  EXPECT_NE(0, run_wget("--version", nullptr));
 }
 
 TEST(Runner, WaitErrorOtherThanInterruptionIsLoggedOnceAndFails) {

@@ -1,5 +1,6 @@
 #include "supervisor/startup.h"
 
+#include <signal.h>
 #include <stdlib.h>
 #include <time.h>
 
@@ -15,6 +16,10 @@ int spotwarden_startup(int argc, char* const argv[], StartupState* state) {
   int channel = -1;
 
   LOG("%s: starting up\n", kProgName);
+  // Started with SIGCHLD ignored (a parent can hand that down through
+  // exec), the kernel would reap every child itself and no run's exit
+  // status could ever be read.
+  signal(SIGCHLD, SIG_DFL);
   // The probes draw their identifiers and authenticators from random().
   srandom(static_cast<unsigned>(os_time()));
 

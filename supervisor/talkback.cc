@@ -16,13 +16,7 @@ namespace {
 
 // The settings file accepts any integer; a period of zero or below would
 // divide by zero in advance_deadline() or fire on every tick.
-int usable_interval(const char* key, int value) {
-  if (value >= 1) {
-    return value;
-  }
-  LOG("%s: %s: %s is %d, using 1 second instead", kProgName, "web_talkback", key, value);
-  return 1;
-}
+int usable_interval(const char* key, int value) { return spotwarden_conf_seconds("web_talkback", key, value); }
 
 }  // namespace
 

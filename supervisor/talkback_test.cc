@@ -110,7 +110,7 @@ TEST_F(TalkbackTick, FirstJobsAfterSetupTimeThenEachOnItsGrid) {
   run_until(1120);
   EXPECT_EQ("", take_events()) << "nothing is due before the set-up time has passed";
   run_until(1121);
-  EXPECT_EQ("wget -q -O /dev/null http://portal.example.com/ping?nasid=N\n", take_events());
+  EXPECT_EQ("wget -q -O /dev/null -- http://portal.example.com/ping?nasid=N\n", take_events());
   EXPECT_EQ(1150, state_.probe_deadline);
   EXPECT_EQ(4720, state_.webping_deadline);
   EXPECT_EQ(15520, state_.refresh_deadline);
@@ -119,7 +119,7 @@ TEST_F(TalkbackTick, FirstJobsAfterSetupTimeThenEachOnItsGrid) {
 
   run_until(15521);
   std::string events = take_events();
-  EXPECT_NE(std::string::npos, events.find("wget -q -O /var/run/chilli.conf.NEW http://op/config/chilli.conf\n"))
+  EXPECT_NE(std::string::npos, events.find("wget -q -O /var/run/chilli.conf.NEW -- http://op/config/chilli.conf\n"))
       << events;
   EXPECT_EQ(29920, state_.refresh_deadline);
 }
@@ -154,7 +154,7 @@ TEST_F(TalkbackTick, LostProbeSwitchesOfflineAndSkipsJobsThatFallDueMeanwhile) {
   run_until(8320);
   EXPECT_EQ("", take_events());
   run_until(8321);
-  EXPECT_EQ("wget -q -O /dev/null http://portal.example.com/ping?nasid=N\n", take_events());
+  EXPECT_EQ("wget -q -O /dev/null -- http://portal.example.com/ping?nasid=N\n", take_events());
 }
 
 TEST_F(TalkbackTick, ClockSteppedForwardFiresEachJobOnceThenBackOnTheGrid) {
@@ -181,7 +181,7 @@ TEST_F(TalkbackTick, Int32IntervalsPast2038RunEachJobOnceAtMost) {
   g_now = 2147483648 + 1000;  // 2038-01-19 03:31:28 UTC
   talkback_begin(&state_, "?nasid=N", "http://op/config/chilli.conf", &args_, settings_, nullptr);
   run_until(g_now + 600);
-  EXPECT_EQ("wget -q -O /dev/null http://portal.example.com/ping?nasid=N\n", take_events())
+  EXPECT_EQ("wget -q -O /dev/null -- http://portal.example.com/ping?nasid=N\n", take_events())
       << "one web ping after the set-up time, no refresh";
   EXPECT_EQ(2147483648 + 1120 + 2147483647, state_.webping_deadline);
   EXPECT_EQ(2147483648 + 1120 + 2147483647, state_.refresh_deadline);

@@ -5,7 +5,6 @@ answering the ICMP heartbeat, FreeRADIUS there, and a watcher that records
 the offline-reason link over time."""
 
 import os
-import subprocess
 import sys
 import threading
 import time
@@ -108,11 +107,12 @@ class Hotspot:
         if portal is not None:
             self.operator.serve("chilli.conf", portal)
 
-    def start(self, args=ARGS, env=None):
-        """Starts spotwarden; `env` adds environment for the router's programs."""
+    def start(self, args=ARGS, env=None, launcher=""):
+        """Starts spotwarden; `env` adds environment for the router's programs,
+        `launcher` a command line that execs spotwarden's."""
         self.watcher.start()
         self.started = time.time()
-        self.router.start("/sbin/spotwarden " + args, env=env)
+        self.router.start(launcher + "/sbin/spotwarden " + args, env=env)
 
     # --- observations -----------------------------------------------------
 
@@ -173,9 +173,14 @@ class IcmpCapture:
         fd_path = os.path.join(sandbox.tempfile.gettempdir(), "swicmp.%d" % os.getpid())
         self.path = fd_path
         self.out = open(fd_path, "w")
+        self.err = sandbox.tempfile.TemporaryFile(mode="w+")
         self.proc = host.popen(["tcpdump", "-i", ifname, "-n", "-tt", "-l", "icmp[icmptype] == 8"],
-                               stdout=self.out, stderr=subprocess.DEVNULL)
-        time.sleep(1.0)  # tcpdump needs a moment before it sees packets
+                               stdout=self.out, stderr=self.err)
+        sandbox.wait_for(self._listening, timeout=30, what="tcpdump listening")
+
+    def _listening(self):
+        self.err.seek(0)
+        return "listening on" in self.err.read()
 
     def times(self):
         with open(self.path) as f:
@@ -184,11 +189,13 @@ class IcmpCapture:
     def cleanup(self):
         sandbox.stop(self.proc)
         self.out.close()
+        self.err.close()
         os.unlink(self.path)
 
 
 class RadiusPeer(sandbox.Recorder):
-    """A second RADIUS host "radius1" joined to the router at 198.18.3.2.
+    """A second RADIUS host "radius1" joined to the router at 198.18.3.2, or
+    (on_router) a listener on the router's own ports at 0.0.0.0.
     mode "silent": never answers; "acct-only": answers accounting (1813)
     and ignores authentication (1812); "sizes": answers accounting with an
     empty datagram and authentication with 4096 bytes. Records every
@@ -197,11 +204,11 @@ class RadiusPeer(sandbox.Recorder):
     ADDRESS = "198.18.3.2"
     SCRIPT = r"""
 import select, socket, sys, time
-mode, log = sys.argv[1], open(sys.argv[2], "a", buffering=1)
+mode, log, address = sys.argv[1], open(sys.argv[2], "a", buffering=1), sys.argv[3]
 socks = {}
 for port in (1812, 1813):
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.bind(("198.18.3.2", port))
+    s.bind((address, port))
     socks[s] = port
 log.write("ready\n")
 while True:
@@ -214,10 +221,14 @@ while True:
             s.sendto(b"" if socks[s] == 1813 else bytes([2, data[1]]) + (bytes(range(256)) * 16)[:4094], peer)
 """
 
-    def __init__(self, net, mode):
-        self.host = sandbox.Host("radius1")
-        sandbox.link(net.router.host, "rad0", "198.18.3.1/24", self.host, "rad1", self.ADDRESS + "/24")
-        super().__init__(self.host, ["/usr/bin/python3", "-c", self.SCRIPT, mode, "{log}"], "RADIUS peer")
+    def __init__(self, net, mode, on_router=False):
+        self.own_host = not on_router
+        if on_router:
+            self.host, address = net.router.host, "0.0.0.0"
+        else:
+            self.host, address = sandbox.Host("radius1"), self.ADDRESS
+            sandbox.link(net.router.host, "rad0", "198.18.3.1/24", self.host, "rad1", self.ADDRESS + "/24")
+        super().__init__(self.host, ["/usr/bin/python3", "-c", self.SCRIPT, mode, "{log}", address], "RADIUS peer")
 
     def datagrams(self):
         """(time, port) of each datagram received."""
@@ -225,4 +236,5 @@ while True:
 
     def cleanup(self):
         super().cleanup()
-        self.host.delete()
+        if self.own_host:
+            self.host.delete()

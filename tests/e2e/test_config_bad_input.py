@@ -168,14 +168,13 @@ class FileSystemTroubleTest(ConfigTestCase):
         self.assertLogged("user.notice", "spotwarden: failed to rename '%s.NEW' to '%s': Device or resource busy"
                           % (CONF, CONF))
 
-    def test_missing_current_file(self):
+    def test_missing_current_file_is_installed_and_reloaded(self):
         self.op.serve("chilli.conf", HEADER + "uamserver x\n")
-        self.assertEqual(1, self.update(secret="s"))
-        self.assertFalse(os.path.exists(self.router.root.path(CONF)))
+        self.assertEqual(0, self.update(secret="s"))
+        self.assertEqual((HEADER + "uamserver x\nradiussecret s\n").encode(), self.current())
         self.assertEqual([], self.side_files())
-        self.assertEqual([], self.hups())
-        self.assertLogged("user.notice", "spotwarden: error opening files for compare")
-        self.assertLogged("user.debug", "spotwarden: failed to compare chillispot config file during update")
+        self.assertEqual(1, len(self.hups()))
+        self.assertFalse(self.logged("user.notice", "spotwarden: error opening files for compare"))
 
 
 if __name__ == "__main__":

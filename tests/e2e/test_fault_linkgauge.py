@@ -5,9 +5,7 @@ shell the way linkgauge builds its commands, it makes its canary file); in
 linkgauge's hands no canary may appear."""
 
 import os
-import stat
 import sys
-import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -71,22 +69,12 @@ class ShellInjectionTest(unittest.TestCase):
 
     def test_trace_addresses_with_shell_text(self):
         c = self.start()
-        fd, tracegw = tempfile.mkstemp(prefix="swtracegw.")
-        self.addCleanup(os.unlink, tracegw)
-        os.close(fd)
-        os.chmod(tracegw, stat.S_IRWXU | stat.S_IRGRP | stat.S_IXGRP | stat.S_IROTH | stat.S_IXOTH)
-        bwrap = c.router.root.bwrap
-        c.router.root.bwrap = lambda extra_binds=(): bwrap(list(extra_binds) + [(tracegw, "/opt/platform/tracegw")])
-
         for payloads in TRACE_PAYLOADS:
             with self.subTest(payloads=sorted(payloads)):
                 for canary, address in payloads.items():
                     self.assert_live(canary, address)
                 hops = ["%2d  hop%d (%s)  0.100 ms" % (n, n, a) for n, a in enumerate(payloads.values(), 1)]
-                script = ["#!/bin/sh", "cat <<'EOF'", "tracegw: ICMP route trace to $2",
-                          "30 hops max, 3 probes per hop, 1 s wait", "hop  name (address)  times"] + hops + ["EOF"]
-                with open(tracegw, "w") as f:
-                    f.write("\n".join(script) + "\n")
+                c.use_trace(hops)
                 self.run_gauge()
                 self.assertEqual(hops, c.file("/var/tmp/tracegw.txt").splitlines()[3:])
                 self.assertEqual([], self.canaries())

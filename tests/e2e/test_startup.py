@@ -3,7 +3,6 @@ offline portal configuration, offline-reason link, portal keeper, log."""
 
 import os
 import sys
-import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -114,8 +113,10 @@ class StartupTest(unittest.TestCase):
         link = self.router.link_target()
         with open(self.router.root.path("/var/run/chilli.conf"), "rb") as f:
             conf = f.read()
-        # The supervisor itself goes on living after start-up.
-        time.sleep(3.5)
+        # The supervisor itself goes on living after start-up: its control
+        # cycle tries the settings download again after the first failure.
+        sandbox.wait_for(lambda: sum(m == "spotwarden: attempting to download spotwarden config file"
+                                     for _, m in messages(self.router)) >= 2, timeout=30, what="second download")
         self.assertIsNone(self.router.proc.poll())
         return link, conf
 

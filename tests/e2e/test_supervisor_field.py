@@ -1,0 +1,88 @@
+"""spotwarden on a deployed router's traffic and surroundings: a raw socket
+that sees foreign ICMP before each heartbeat reply, a parent that hands it
+SIGCHLD ignored, and a RADIUS server name that stands for no address."""
+
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import hotspot_kit as kit  # noqa: E402
+from hotspot_kit import sandbox  # noqa: E402
+from sandbox import probe_driver  # noqa: E402
+
+R001 = "/www/zelvanet_R001.html"
+DEBUG_REFUSED = ("user.debug", "test_ping: incorrect length or magic in ping response")
+# Execs spotwarden with SIGCHLD ignored, as some init scripts and shells leave it.
+SIGCHLD_IGNORED = ("/usr/bin/python3 -c 'import os, signal, sys; signal.signal(signal.SIGCHLD, signal.SIG_IGN); "
+                   "os.execv(sys.argv[1], sys.argv[1:])' ")
+
+
+def online(spot):
+    spot.wait_logged("chilli is online", timeout=60)
+    sandbox.wait_for(lambda: "SIGUSR2" in spot.signal_names(), timeout=10, what="SIGUSR2")
+
+
+class HeartbeatTest(unittest.TestCase):
+    def test_foreign_icmp_before_every_reply_keeps_the_router_online_and_an_outage_is_still_seen(self):
+        spot = kit.Hotspot(self)
+        spot.operator.host.run("sysctl", "-qw", "net.ipv4.icmp_echo_ignore_all=1")
+        peer = probe_driver.IcmpPeer(spot.operator.host, "foreign-first")
+        self.addCleanup(peer.cleanup)
+        spot.serve(settings=kit.settings_file(), portal=kit.portal_file())
+        spot.operator.start_http()
+        spot.start()
+        online(spot)
+
+        # Every heartbeat meets an unreachable and a foreign echo reply first.
+        sandbox.wait_for(lambda: len(peer.requests()) >= 8, timeout=60, what="eight heartbeats")
+        self.assertEqual(["SIGHUP", "SIGPWR", "SIGUSR2"], spot.signal_names())
+        self.assertFalse(spot.logged("router offline"))
+        self.assertFalse(spot.logged("no reply received for ping packet"))
+        # One send per heartbeat, and only the foreign echo reply reaches the
+        # probe: the kernel filters the unreachable.
+        sends = len(peer.requests())
+        self.assertIn(spot.messages().count(DEBUG_REFUSED), (sends - 1, sends, sends + 1))
+
+        # A real outage is still seen within one interval and the passes.
+        spot.net.wan(False)
+        sandbox.wait_for(lambda: "SIGUSR1" in spot.signal_names(), timeout=15, what="SIGUSR1")
+        spot.wait_logged("router offline - can't ping portal.example.com", timeout=5)
+        self.assertEqual(R001, spot.router.link_target())
+        self.assertEqual(["SIGHUP", "SIGPWR", "SIGUSR2", "SIGUSR1"], spot.signal_names())
+
+
+class InheritedSignalTest(unittest.TestCase):
+    def test_started_with_sigchld_ignored_still_reads_every_exit_status(self):
+        spot = kit.Hotspot(self)
+        spot.serve(settings=kit.settings_file(), portal=kit.portal_file())
+        spot.operator.start_http()
+        spot.start(launcher=SIGCHLD_IGNORED)
+        online(spot)
+        self.assertFalse(spot.logged("waitpid()"))
+        self.assertIn(("user.debug", "child 'wget' exited with status: 0"), spot.messages())
+        self.assertEqual(["SIGHUP", "SIGPWR", "SIGUSR2"], spot.signal_names())
+
+
+class RadiusAddressTest(unittest.TestCase):
+    def test_radius_name_for_no_address_is_never_probed_on_the_router_itself(self):
+        spot = kit.Hotspot(self)
+        spot.router.root.write_hosts({sandbox.OPERATOR_HOST: sandbox.Network.OPERATOR,
+                                      "radius-gone.example.com": "0.0.0.0"})
+        # Anything on the router's own RADIUS ports would answer.
+        itself = kit.RadiusPeer(spot.net, "sizes", on_router=True)
+        self.addCleanup(itself.cleanup)
+        spot.serve(settings=kit.settings_file(),
+                   portal=kit.portal_file(server1="radius-gone.example.com", server2=sandbox.Network.OPERATOR))
+        spot.operator.start_http()
+        spot.start()
+        online(spot)
+        self.assertEqual([], itself.datagrams())
+        self.assertEqual(2, sum(m == "new_radius_socket: WARNING: no A records found for [radius-gone.example.com]"
+                                for _, m in spot.messages()))
+        self.assertTrue(spot.logged("radius accounting test to [198.18.0.1] successful"))
+        self.assertTrue(spot.logged("radius authentication test to [198.18.0.1] successful"))
+
+
+if __name__ == "__main__":
+    unittest.main()
