@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "common/unique_fd.h"
-#include "supervisor/log.h"
+#include "os/log.h"
 
 int check_config_file(const char* path, const char* name) {
   UniqueFile f(fopen(path, "r"));

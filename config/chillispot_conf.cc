@@ -11,10 +11,10 @@
 #include "common/unique_fd.h"
 #include "config/check_config_file.h"
 #include "config/text_line.h"
-#include "supervisor/log.h"
-#include "supervisor/portal.h"
-#include "supervisor/runner.h"
-#include "supervisor/status.h"
+#include "os/log.h"
+#include "portal/portal.h"
+#include "os/runner.h"
+#include "portal/status.h"
 
 namespace {
 

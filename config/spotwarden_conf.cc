@@ -11,8 +11,8 @@
 #include "common/unique_fd.h"
 #include "config/check_config_file.h"
 #include "config/text_line.h"
-#include "supervisor/log.h"
-#include "supervisor/runner.h"
+#include "os/log.h"
+#include "os/runner.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 
 #include "build_config.h"
 #include "config/spotwarden_conf.h"
-#include "supervisor/status.h"
+#include "portal/status.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/private_run.h"
 

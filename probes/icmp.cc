@@ -12,7 +12,7 @@
 
 #include "common/unique_fd.h"
 #include "probes/sockaddr.h"
-#include "supervisor/log.h"
+#include "os/log.h"
 
 namespace {
 

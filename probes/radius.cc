@@ -9,8 +9,8 @@
 
 #include "common/unique_fd.h"
 #include "probes/md5.h"
-#include "supervisor/log.h"
-#include "supervisor/status.h"
+#include "os/log.h"
+#include "portal/status.h"
 
 namespace {
 

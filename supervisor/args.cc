@@ -6,7 +6,7 @@
 
 #include "device/lanip.h"
 #include "device/nasid.h"
-#include "supervisor/log.h"
+#include "os/log.h"
 
 namespace {
 

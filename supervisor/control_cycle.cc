@@ -8,9 +8,9 @@
 #include "config/chillispot_conf.h"
 #include "config/spotwarden_conf.h"
 #include "probes/radius.h"
-#include "supervisor/log.h"
-#include "supervisor/portal.h"
-#include "supervisor/status.h"
+#include "os/log.h"
+#include "portal/portal.h"
+#include "portal/status.h"
 #include "supervisor/talkback.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "common/unique_fd.h"
 #include "device/urlencode.h"
-#include "supervisor/log.h"
+#include "os/log.h"
 
 void request_strings_build(const char* nasid, const char* ssid, int channel, RequestStrings* out) {
   // Room for every character escaped, so the identifier is never cut.

@@ -1,4 +1,4 @@
-#include "supervisor/runner.h"
+#include "os/runner.h"
 
 #include <errno.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "supervisor/log.h"
+#include "os/log.h"
 
 #include <stdarg.h>
 #include <stdio.h>

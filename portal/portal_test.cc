@@ -1,4 +1,4 @@
-#include "supervisor/portal.h"
+#include "portal/portal.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -1,4 +1,4 @@
-#include "supervisor/status.h"
+#include "portal/status.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <string>
 
 #include "common/clock.h"
-#include "supervisor/portal.h"
+#include "portal/portal.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/private_run.h"
 
