@@ -4,7 +4,7 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "common/unique_fd.h"
+#include "common/unique.h"
 #include "os/log.h"
 
 int check_config_file(const char* path, const char* name) {

@@ -4,29 +4,12 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <utility>
+#include "common/unique.h"
 
 namespace {
 
 constexpr const char kSsidPrefix[] = "ZELVANET";
 constexpr size_t kMaxSsid = 23;
-
-// Owns a popen() stream; pclose() waits for the pipeline to end.
-class UniquePipe final {
- public:
-  explicit UniquePipe(const char* command) : f_(popen(command, "r")) {}
-  UniquePipe(const UniquePipe&) = delete;
-  UniquePipe& operator=(const UniquePipe&) = delete;
-  ~UniquePipe() {
-    if (f_) {
-      pclose(f_);
-    }
-  }
-  FILE* get() const { return f_; }
-
- private:
-  FILE* f_;
-};
 
 }  // namespace
 
@@ -34,8 +17,8 @@ int getssid_from(const char* command, char* out, int size) {
   char ssid[64] = {};
   memcpy(ssid, kSsidPrefix, sizeof kSsidPrefix);
   {
-    UniquePipe pipe(command);
-    if (!pipe.get()) {
+    UniquePipe pipe(popen(command, "r"));
+    if (!pipe) {
       return -1;
     }
     char line[64];
@@ -65,8 +48,8 @@ int getssid_from(const char* command, char* out, int size) {
 int getssid(char* out, int size) { return getssid_from(kSsidCommand, out, size); }
 
 int getchannel_from(const char* command, int* channel) {
-  UniquePipe pipe(command);
-  if (!pipe.get()) {
+  UniquePipe pipe(popen(command, "r"));
+  if (!pipe) {
     return -1;
   }
   char text[8];

@@ -8,7 +8,7 @@
 
 #include "build_config.h"
 #include "common/clock.h"
-#include "common/unique_fd.h"
+#include "common/unique.h"
 #include "os/log.h"
 
 namespace {

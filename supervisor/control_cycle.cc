@@ -4,7 +4,7 @@
 #include <stdlib.h>
 
 #include "common/clock.h"
-#include "common/unique_fd.h"
+#include "common/unique.h"
 #include "config/chillispot_conf.h"
 #include "config/spotwarden_conf.h"
 #include "probes/radius.h"

@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "build_config.h"
-#include "common/unique_fd.h"
+#include "common/unique.h"
 #include "config/chillispot_conf.h"
 #include "os/log.h"
 

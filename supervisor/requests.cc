@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "common/unique_fd.h"
+#include "common/unique.h"
 #include "device/urlencode.h"
 #include "os/log.h"
 
@@ -13,8 +13,7 @@ void request_strings_build(const char* nasid, const char* ssid, int channel, Req
   size_t nasid_room = strlen(nasid) * 3 + 1;
   UniqueCString encoded_nasid(static_cast<char*>(malloc(nasid_room)));
   if (!encoded_nasid) {
-    LOG("%s: malloc() failed!\n", kProgName);
-    abort();
+    log_out_of_memory(nullptr);
   }
   urlencode(nasid, encoded_nasid.get(), static_cast<int>(nasid_room));
   char encoded_ssid[192];
