@@ -18,7 +18,7 @@
 #include "config/spotwarden_conf.h"
 #include "portal/status.h"
 #include "tests/support/log_capture.h"
-#include "tests/support/private_run.h"
+#include "tests/support/namespaces.h"
 
 namespace {
 

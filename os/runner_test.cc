@@ -8,7 +8,7 @@
 #include <string>
 
 #include "tests/support/log_capture.h"
-#include "tests/support/private_run.h"
+#include "tests/support/namespaces.h"
 
 namespace {
 

@@ -11,8 +11,9 @@
 
 #include "common/clock.h"
 #include "portal/portal.h"
+#include "tests/support/files.h"
 #include "tests/support/log_capture.h"
-#include "tests/support/private_run.h"
+#include "tests/support/namespaces.h"
 
 namespace {
 
@@ -21,12 +22,7 @@ time_t fake_now() { return g_now; }
 void no_sleep(unsigned) {}
 const OsClock kClock = {fake_now, no_sleep};
 
-std::string status_text() {
-  std::ifstream in(kStatusPath);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+std::string status_text() { return read_file(kStatusPath); }
 
 // The record's lifetime is the process's, so one test walks it through a
 // whole life in order.
