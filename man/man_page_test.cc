@@ -123,9 +123,7 @@ std::vector<std::string> documented_status_keys() {
 }
 
 TEST(SpotwardenManPage, DocumentsTheStatusFileKeysInTheOrderTheyAreWritten) {
-  if (!private_var_run()) {
-    GTEST_SKIP() << "needs root for a private /var/run";
-  }
+  SW_SKIP_UNLESS_ROOT(private_var_run(), "a private /var/run");
   status_enter(status_state::starting, nullptr);
   std::ifstream in(kStatusPath);
   std::vector<std::string> written;

@@ -27,9 +27,7 @@ std::string status_text() { return read_file(kStatusPath); }
 // The record's lifetime is the process's, so one test walks it through a
 // whole life in order.
 TEST(StatusFile, FollowsTheSupervisorsLifeAndWritesCountersOnlyWithAStateOrHeartbeat) {
-  if (!private_var_run()) {
-    GTEST_SKIP() << "needs root for a private /var/run";
-  }
+  SW_SKIP_UNLESS_ROOT(private_var_run(), "a private /var/run");
   os_clock_override(&kClock);
   status_enter(status_state::starting, kPageStartup);
   std::string pid = std::to_string(getpid());

@@ -53,9 +53,7 @@ const OsClock kFakeClock = {fake_now, fake_sleep};
 class TalkbackTick : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!private_var_run() || !private_loopback()) {
-      GTEST_SKIP() << "needs root for a private /var/run and raw ICMP sockets";
-    }
+    SW_SKIP_UNLESS_ROOT(private_var_run() && private_loopback(), "a private /var/run and raw ICMP sockets");
     unlink("/var/run/offline-reason");
     // Every outside program records itself, in one journal, in call order.
     fakes_.program("wget", "echo \"wget $*\" >> \"$D/events\"");

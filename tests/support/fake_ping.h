@@ -35,9 +35,7 @@ class FakePingTest : public ::testing::Test {
   void SetUp() override {
     // The result and ping files have fixed paths under /var/tmp: give this
     // test its own, empty one.
-    if (!private_tmpfs("/var/tmp", "lgtest")) {
-      GTEST_SKIP() << "needs root for a private /var/tmp";
-    }
+    SW_SKIP_UNLESS_ROOT(private_tmpfs("/var/tmp", "lgtest"), "a private /var/tmp");
     fakes_.program("ping",
                    "echo \"$*\" >> $D/log\n"
                    "[ \"$1\" = -t ] && exit 0\n"

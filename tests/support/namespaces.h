@@ -27,6 +27,15 @@
 
 #include "common/unique.h"
 
+// Skips the running test unless `ready`, saying in the test output that it is
+// a root-only test and what it needs: ctest lists it as skipped, gtest prints
+// the reason, and a run without root never passes for green in silence.
+#define SW_SKIP_UNLESS_ROOT(ready, needs)                                              \
+  if (!(ready))                                                                        \
+  GTEST_SKIP() << "root-only test " << ::testing::UnitTest::GetInstance()->current_test_suite()->name() \
+               << "." << ::testing::UnitTest::GetInstance()->current_test_info()->name()            \
+               << " skipped: needs root for " << (needs)
+
 inline bool private_mount_namespace() {
   static int done = -1;
   if (done < 0) {
@@ -72,9 +81,7 @@ inline bool private_loopback() {
 class PrivateNetns : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!private_netns()) {
-      GTEST_SKIP() << "needs root to make a private network namespace";
-    }
+    SW_SKIP_UNLESS_ROOT(private_netns(), "a private network namespace");
   }
   // Runs an "ip ..." command line in the test's namespace.
   static void ip(const std::string& args) {
