@@ -5,7 +5,7 @@
 #include "bandwidth/measure.h"
 #include "bandwidth/shell.h"
 #include "common/clock.h"
-#include "common/unique_fd.h"
+#include "common/unique.h"
 
 namespace {
 

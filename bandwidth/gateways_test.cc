@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "bandwidth/fake_ping.h"
+#include "tests/support/fake_ping.h"
 
 namespace {
 
@@ -134,8 +134,8 @@ TEST_F(PingTest, FirstCandidateWhoseTargetAnswersIsChosen) {
                          "/var/tmp/ping_gw_fourth.txt"};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    unlink((dir_ + "/log").c_str());
-    system(("rm -f " + dir_ + "/host.*").c_str());
+    unlink(fakes_.path("log").c_str());
+    system(("rm -f " + fakes_.path("host.*")).c_str());
     for (const char* h : c.answering) {
       if (h) {
         answer_ok(h);

@@ -9,7 +9,7 @@
 #include "bandwidth/measure.h"
 #include "bandwidth/shell.h"
 #include "build_config.h"
-#include "common/unique_fd.h"
+#include "common/unique.h"
 #include "nvram.h"
 #include "sutil.h"
 #include "vct.h"

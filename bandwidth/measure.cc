@@ -7,7 +7,7 @@
 
 #include "bandwidth/shell.h"
 #include "common/clock.h"
-#include "common/unique_fd.h"
+#include "common/unique.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "bandwidth/fake_ping.h"
+#include "tests/support/fake_ping.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include "collector/heartbeat.h"
 #include "collector/options.h"
 #include "collector/registry.h"
-#include "common/unique_fd.h"
+#include "common/unique.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ int64_t now_seconds() { return static_cast<int64_t>(time(nullptr)); }
 // and every other ICMP type stays out of the receive loop.
 UniqueFd open_heartbeat_socket() {
   UniqueFd fd(socket(AF_INET, SOCK_RAW, IPPROTO_ICMP));
-  if (!fd.valid()) {
+  if (!fd) {
     return fd;
   }
   uint32_t dropped_types = ~(1u << ICMP_ECHO);
@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
   }
 
   UniqueFd fd = open_heartbeat_socket();
-  if (!fd.valid()) {
+  if (!fd) {
     fprintf(stderr, "heartbeat-collector: raw ICMP socket: %s (needs root or CAP_NET_RAW)\n", strerror(errno));
     return 1;
   }

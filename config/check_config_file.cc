@@ -4,8 +4,8 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "common/unique_fd.h"
-#include "supervisor/log.h"
+#include "common/unique.h"
+#include "os/log.h"
 
 int check_config_file(const char* path, const char* name) {
   UniqueFile f(fopen(path, "r"));

@@ -8,13 +8,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "common/unique_fd.h"
+#include "common/unique.h"
 #include "config/check_config_file.h"
 #include "config/text_line.h"
-#include "supervisor/log.h"
-#include "supervisor/portal.h"
-#include "supervisor/runner.h"
-#include "supervisor/status.h"
+#include "os/log.h"
+#include "portal/portal.h"
+#include "os/runner.h"
+#include "portal/status.h"
 
 namespace {
 
@@ -124,8 +124,7 @@ int chillispot_conf_update(const char* url, const char* path, const char* secret
   size_t len = strlen(path);
   UniqueCString side(static_cast<char*>(malloc(len + sizeof kSideSuffix)));
   if (!side) {
-    LOG("%s: %s: malloc() failed!\n", kProgName, "chillispot_conf_update");
-    return -1;
+    log_out_of_memory("chillispot_conf_update");
   }
   memcpy(side.get(), path, len);
   memcpy(side.get() + len, kSideSuffix, sizeof kSideSuffix);

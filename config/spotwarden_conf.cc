@@ -8,47 +8,18 @@
 
 #include "build_config.h"
 #include "common/clock.h"
-#include "common/unique_fd.h"
+#include "common/unique.h"
 #include "config/check_config_file.h"
 #include "config/text_line.h"
-#include "supervisor/log.h"
-#include "supervisor/runner.h"
+#include "os/log.h"
+#include "os/runner.h"
 
 namespace {
-
-// One key of the settings file and the field it sets: exactly one of the two
-// member pointers is set.
-struct ConfKey {
-  const char* name;
-  int32_t spotwarden_conf::*number;
-  char* spotwarden_conf::*text;
-};
-
-#define SW_INT_KEY(field) {#field, &spotwarden_conf::field, nullptr}
-#define SW_STR_KEY(field) {#field, nullptr, &spotwarden_conf::field}
-const ConfKey kKeys[] = {
-    SW_INT_KEY(telemetry_setuptime),        SW_INT_KEY(chilliconf_retry_interval),
-    SW_INT_KEY(chilliconf_retries),         SW_INT_KEY(chilliconf_failure_wait),
-    SW_INT_KEY(chilliconf_update_interval), SW_STR_KEY(webping_url),
-    SW_INT_KEY(webping_interval),           SW_INT_KEY(radiuscheck),
-    SW_INT_KEY(radiuscheck_retry_interval), SW_INT_KEY(radiuscheck_retries),
-    SW_INT_KEY(radiuscheck_failure_wait),   SW_STR_KEY(radiussecret),
-    SW_STR_KEY(icmpping_host),              SW_INT_KEY(icmpping_retry_interval),
-    SW_INT_KEY(icmpping_retries),           SW_INT_KEY(icmpping_failure_wait),
-    SW_INT_KEY(icmpping_interval),          SW_INT_KEY(radiuscheck_message_authenticator),
-};
-#undef SW_INT_KEY
-#undef SW_STR_KEY
-
-[[noreturn]] void out_of_memory() {
-  LOG("%s: %s: malloc() failed!\n", kProgName, "spotwarden_conf_new");
-  abort();
-}
 
 char* copy_or_die(const char* text) {
   char* copy = strdup(text);
   if (!copy) {
-    out_of_memory();
+    log_out_of_memory("spotwarden_conf_new");
   }
   return copy;
 }
@@ -68,7 +39,7 @@ int32_t int_value(const char* text) {
 }
 
 void apply(spotwarden_conf* conf, const char* key, const char* value) {
-  for (const ConfKey& k : kKeys) {
+  for (const spotwarden_conf_key& k : kSpotwardenConfKeys) {
     if (strcmp(k.name, key) != 0) {
       continue;
     }
@@ -85,29 +56,43 @@ void apply(spotwarden_conf* conf, const char* key, const char* value) {
 
 }  // namespace
 
+#define SW_INT_KEY(field, value) {#field, &spotwarden_conf::field, nullptr, value, nullptr}
+#define SW_STR_KEY(field, value) {#field, nullptr, &spotwarden_conf::field, 0, value}
+const spotwarden_conf_key kSpotwardenConfKeys[kSpotwardenConfKeyCount] = {
+    SW_INT_KEY(telemetry_setuptime, 120),
+    SW_INT_KEY(chilliconf_retry_interval, 2),
+    SW_INT_KEY(chilliconf_retries, 5),
+    SW_INT_KEY(chilliconf_failure_wait, 30),
+    SW_INT_KEY(chilliconf_update_interval, 14400),
+    SW_STR_KEY(webping_url, SPOTWARDEN_OPERATOR_SCHEME "://" SPOTWARDEN_OPERATOR_HOST "/ping"),
+    SW_INT_KEY(webping_interval, 3600),
+    SW_INT_KEY(radiuscheck, 1),
+    SW_INT_KEY(radiuscheck_retry_interval, 5),
+    SW_INT_KEY(radiuscheck_retries, 3),
+    SW_INT_KEY(radiuscheck_failure_wait, 30),
+    SW_STR_KEY(radiussecret, nullptr),
+    SW_STR_KEY(icmpping_host, SPOTWARDEN_OPERATOR_HOST),
+    SW_INT_KEY(icmpping_retry_interval, 3),
+    SW_INT_KEY(icmpping_retries, 2),
+    SW_INT_KEY(icmpping_failure_wait, 10),
+    SW_INT_KEY(icmpping_interval, 30),
+    SW_INT_KEY(radiuscheck_message_authenticator, 0),
+};
+#undef SW_INT_KEY
+#undef SW_STR_KEY
+
 void spotwarden_conf_new(spotwarden_conf** out) {
   auto* conf = static_cast<spotwarden_conf*>(calloc(1, sizeof(spotwarden_conf)));
   if (!conf) {
-    out_of_memory();
+    log_out_of_memory("spotwarden_conf_new");
   }
-  conf->telemetry_setuptime = 120;
-  conf->chilliconf_retry_interval = 2;
-  conf->chilliconf_retries = 5;
-  conf->chilliconf_failure_wait = 30;
-  conf->chilliconf_update_interval = 14400;
-  conf->webping_url = copy_or_die(SPOTWARDEN_OPERATOR_SCHEME "://" SPOTWARDEN_OPERATOR_HOST "/ping");
-  conf->webping_interval = 3600;
-  conf->radiuscheck = 1;
-  conf->radiuscheck_retry_interval = 5;
-  conf->radiuscheck_retries = 3;
-  conf->radiuscheck_failure_wait = 30;
-  conf->radiussecret = nullptr;
-  conf->icmpping_host = copy_or_die(SPOTWARDEN_OPERATOR_HOST);
-  conf->icmpping_retry_interval = 3;
-  conf->icmpping_retries = 2;
-  conf->icmpping_failure_wait = 10;
-  conf->icmpping_interval = 30;
-  conf->radiuscheck_message_authenticator = 0;
+  for (const spotwarden_conf_key& k : kSpotwardenConfKeys) {
+    if (k.number) {
+      conf->*k.number = k.default_number;
+    } else {
+      conf->*k.text = k.default_text ? copy_or_die(k.default_text) : nullptr;
+    }
+  }
   *out = conf;
 }
 
@@ -123,9 +108,11 @@ void spotwarden_conf_free(spotwarden_conf* conf) {
   if (!conf) {
     return;
   }
-  free(conf->icmpping_host);
-  free(conf->webping_url);
-  free(conf->radiussecret);
+  for (const spotwarden_conf_key& k : kSpotwardenConfKeys) {
+    if (k.text) {
+      free(conf->*k.text);
+    }
+  }
   free(conf);
 }
 

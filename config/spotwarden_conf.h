@@ -2,6 +2,7 @@
 // the operator serves.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 // One field per key of the settings file, named like the key. The record
@@ -27,6 +28,20 @@ struct spotwarden_conf {
   // Not 0: the authentication probe carries a Message-Authenticator.
   int32_t radiuscheck_message_authenticator;
 };
+
+// One key of the settings file: its name, the field it sets (exactly one of
+// the two member pointers is set) and its built-in default. The parser, the
+// defaults, the test driver's printout and the manual page's test all walk
+// the one table below.
+struct spotwarden_conf_key {
+  const char* name;
+  int32_t spotwarden_conf::*number;
+  char* spotwarden_conf::*text;
+  int32_t default_number;
+  const char* default_text;  // a text key's default; null: none
+};
+inline constexpr size_t kSpotwardenConfKeyCount = 18;
+extern const spotwarden_conf_key kSpotwardenConfKeys[kSpotwardenConfKeyCount];
 
 // Where the downloaded settings are kept, and the name their first line carries.
 inline constexpr const char kSpotwardenConfPath[] = "/var/run/spotwarden.conf";

@@ -10,7 +10,8 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
-#include "common/unique_fd.h"
+#include "common/unique.h"
+#include "os/log.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ int getlanip(const char* ifname, char* ip) {
     return -1;
   }
   UniqueFd sock(socket(AF_INET, SOCK_DGRAM, 0));
-  if (!sock.valid()) {
+  if (!sock) {
     fprintf(stderr, "%s: socket() failed: %s\n", kFn, strerror(errno));
     return -1;
   }
@@ -37,7 +38,7 @@ int getlanip(const char* ifname, char* ip) {
     size_t offered = capacity * sizeof(struct ifreq);
     list.reset(static_cast<char*>(malloc(offered)));
     if (!list) {
-      return -1;
+      log_out_of_memory(kFn);
     }
     conf.ifc_len = static_cast<int>(offered);
     conf.ifc_buf = list.get();

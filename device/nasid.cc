@@ -7,7 +7,7 @@
 #include <string.h>
 #include <sys/ioctl.h>
 
-#include "common/unique_fd.h"
+#include "common/unique.h"
 
 namespace {
 constexpr const char kFn[] = "getnasid";
@@ -34,7 +34,7 @@ int getnasid(const char* ifname, char* nasid) {
     return -1;
   }
   UniqueFd sock(socket(AF_INET, SOCK_DGRAM, 0));
-  if (!sock.valid()) {
+  if (!sock) {
     fprintf(stderr, "%s: socket() failed: %s\n", kFn, strerror(errno));
     return -1;
   }

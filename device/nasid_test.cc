@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "device/netns_fixture.h"
+#include "tests/support/namespaces.h"
 
 namespace {
 

@@ -4,52 +4,36 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <utility>
+#include "common/unique.h"
 
 namespace {
 
 constexpr const char kSsidPrefix[] = "ZELVANET";
 constexpr size_t kMaxSsid = 23;
 
-// Owns a popen() stream; pclose() waits for the pipeline to end.
-class UniquePipe final {
- public:
-  explicit UniquePipe(const char* command) : f_(popen(command, "r")) {}
-  UniquePipe(const UniquePipe&) = delete;
-  UniquePipe& operator=(const UniquePipe&) = delete;
-  ~UniquePipe() {
-    if (f_) {
-      pclose(f_);
-    }
-  }
-  FILE* get() const { return f_; }
-
- private:
-  FILE* f_;
-};
+// The first line `command` prints (cut to `size` - 1 characters), read once
+// the command has ended; false when it cannot be run or prints nothing.
+bool first_line_of(const char* command, char* line, int size) {
+  UniquePipe pipe(popen(command, "r"));
+  return pipe && fgets(line, size, pipe.get()) != nullptr;
+}
 
 }  // namespace
 
 int getssid_from(const char* command, char* out, int size) {
   char ssid[64] = {};
   memcpy(ssid, kSsidPrefix, sizeof kSsidPrefix);
-  {
-    UniquePipe pipe(command);
-    if (!pipe.get()) {
-      return -1;
-    }
-    char line[64];
-    if (!fgets(line, sizeof line, pipe.get())) {
-      return -1;
-    }
-    size_t len = strlen(line);
-    if (len > 0 && line[len - 1] == '\n') {
-      line[--len] = '\0';
-    }
-    if (len >= 1 && len <= kMaxSsid) {
-      ssid[sizeof kSsidPrefix - 1] = ' ';
-      memcpy(ssid + sizeof kSsidPrefix, line, len + 1);
-    }
+  char line[64];
+  if (!first_line_of(command, line, sizeof line)) {
+    return -1;
+  }
+  size_t len = strlen(line);
+  if (len > 0 && line[len - 1] == '\n') {
+    line[--len] = '\0';
+  }
+  if (len >= 1 && len <= kMaxSsid) {
+    ssid[sizeof kSsidPrefix - 1] = ' ';
+    memcpy(ssid + sizeof kSsidPrefix, line, len + 1);
   }
   size_t limit = static_cast<size_t>(size);
   size_t n = strlen(ssid);
@@ -65,12 +49,8 @@ int getssid_from(const char* command, char* out, int size) {
 int getssid(char* out, int size) { return getssid_from(kSsidCommand, out, size); }
 
 int getchannel_from(const char* command, int* channel) {
-  UniquePipe pipe(command);
-  if (!pipe.get()) {
-    return -1;
-  }
   char text[8];
-  if (!fgets(text, sizeof text, pipe.get())) {
+  if (!first_line_of(command, text, sizeof text)) {
     return -1;
   }
   *channel = atoi(text);

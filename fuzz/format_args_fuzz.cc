@@ -3,7 +3,7 @@
 #include <string.h>
 
 #include "fuzz/fuzz_support.h"
-#include "supervisor/runner.h"
+#include "os/runner.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> words = fuzz::split(data, size);

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "supervisor/log.h"
+#include "os/log.h"
 
 namespace fuzz {
 

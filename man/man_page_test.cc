@@ -16,9 +16,9 @@
 
 #include "build_config.h"
 #include "config/spotwarden_conf.h"
-#include "supervisor/status.h"
+#include "portal/status.h"
 #include "tests/support/log_capture.h"
-#include "tests/support/private_run.h"
+#include "tests/support/namespaces.h"
 
 namespace {
 
@@ -52,26 +52,11 @@ std::string int_text(int32_t value) { return std::to_string(value); }
 std::string string_text(const char* value) { return value ? value : "none"; }
 
 std::map<std::string, std::string> actual_defaults(const spotwarden_conf* c) {
-  return {
-      {"telemetry_setuptime", int_text(c->telemetry_setuptime)},
-      {"chilliconf_retry_interval", int_text(c->chilliconf_retry_interval)},
-      {"chilliconf_retries", int_text(c->chilliconf_retries)},
-      {"chilliconf_failure_wait", int_text(c->chilliconf_failure_wait)},
-      {"chilliconf_update_interval", int_text(c->chilliconf_update_interval)},
-      {"webping_url", string_text(c->webping_url)},
-      {"webping_interval", int_text(c->webping_interval)},
-      {"radiuscheck", int_text(c->radiuscheck)},
-      {"radiuscheck_retry_interval", int_text(c->radiuscheck_retry_interval)},
-      {"radiuscheck_retries", int_text(c->radiuscheck_retries)},
-      {"radiuscheck_failure_wait", int_text(c->radiuscheck_failure_wait)},
-      {"radiussecret", string_text(c->radiussecret)},
-      {"icmpping_host", string_text(c->icmpping_host)},
-      {"icmpping_retry_interval", int_text(c->icmpping_retry_interval)},
-      {"icmpping_retries", int_text(c->icmpping_retries)},
-      {"icmpping_failure_wait", int_text(c->icmpping_failure_wait)},
-      {"icmpping_interval", int_text(c->icmpping_interval)},
-      {"radiuscheck_message_authenticator", int_text(c->radiuscheck_message_authenticator)},
-  };
+  std::map<std::string, std::string> values;
+  for (const spotwarden_conf_key& k : kSpotwardenConfKeys) {
+    values[k.name] = k.number ? int_text(c->*k.number) : string_text(c->*k.text);
+  }
+  return values;
 }
 
 TEST(SpotwardenManPage, DocumentsExactlyTheEighteenKeysWithTheirRealDefaults) {
@@ -86,8 +71,9 @@ TEST(SpotwardenManPage, DocumentsExactlyTheEighteenKeysWithTheirRealDefaults) {
     auto it = keys.find(key);
     ASSERT_NE(keys.end(), it) << key << " is not documented";
     EXPECT_EQ(value, it->second.default_text) << key;
-    bool is_string = key == "webping_url" || key == "radiussecret" || key == "icmpping_host";
-    EXPECT_EQ(is_string ? "string" : "integer", it->second.type) << key;
+  }
+  for (const spotwarden_conf_key& k : kSpotwardenConfKeys) {
+    EXPECT_EQ(k.text ? "string" : "integer", keys[k.name].type) << k.name;
   }
 }
 
@@ -137,9 +123,7 @@ std::vector<std::string> documented_status_keys() {
 }
 
 TEST(SpotwardenManPage, DocumentsTheStatusFileKeysInTheOrderTheyAreWritten) {
-  if (!private_var_run()) {
-    GTEST_SKIP() << "needs root for a private /var/run";
-  }
+  SW_SKIP_UNLESS_ROOT(private_var_run(), "a private /var/run");
   status_enter(status_state::starting, nullptr);
   std::ifstream in(kStatusPath);
   std::vector<std::string> written;

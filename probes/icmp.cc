@@ -10,9 +10,9 @@
 #include <sys/time.h>
 #include <time.h>
 
-#include "common/unique_fd.h"
+#include "common/unique.h"
 #include "probes/sockaddr.h"
-#include "supervisor/log.h"
+#include "os/log.h"
 
 namespace {
 
@@ -140,7 +140,7 @@ int test_ping(const char* host, const char* nasid, int passes, int timeout) {
   size_t length = icmp_build_probe(message, id, nasid);
 
   UniqueFd fd(socket(AF_INET, SOCK_RAW, IPPROTO_ICMP));
-  if (!fd.valid()) {
+  if (!fd) {
     LOG("%s: %s: socket(): %s", kProgName, "test_ping", strerror(errno));
     return -1;
   }

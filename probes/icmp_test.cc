@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "probes/python_oracle.h"
+#include "tests/support/python_oracle.h"
 #include "tests/support/log_capture.h"
 
 namespace {

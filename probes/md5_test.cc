@@ -6,17 +6,9 @@
 
 #include <string>
 
-namespace {
+#include "tests/support/files.h"
 
-std::string hex(const unsigned char* bytes, size_t n) {
-  std::string out;
-  char two[3];
-  for (size_t i = 0; i < n; ++i) {
-    snprintf(two, sizeof two, "%02x", bytes[i]);
-    out += two;
-  }
-  return out;
-}
+namespace {
 
 // Digests `text` fed in pieces of `piece` bytes.
 std::string digest_in_pieces(const char* text, size_t piece) {
@@ -28,7 +20,7 @@ std::string digest_in_pieces(const char* text, size_t piece) {
   }
   unsigned char digest[kMd5DigestLength];
   EXPECT_EQ(0, md5_finish(&md5, digest));
-  return hex(digest, sizeof digest);
+  return to_hex(digest, sizeof digest);
 }
 
 // Expected digests are the test suite of RFC 1321, appendix A.5.
@@ -51,13 +43,13 @@ TEST(Md5, ContextStartsAfreshAfterFinish) {
   ASSERT_EQ(0, md5_init(&md5));
   md5_append(&md5, "abc", 3);
   ASSERT_EQ(0, md5_finish(&md5, digest));
-  EXPECT_EQ("900150983cd24fb0d6963f7d28e17f72", hex(digest, sizeof digest));
+  EXPECT_EQ("900150983cd24fb0d6963f7d28e17f72", to_hex(digest, sizeof digest));
 }
 
 std::string hmac(const std::string& key, const std::string& data) {
   unsigned char mac[kMd5DigestLength];
   EXPECT_EQ(0, hmac_md5(key.data(), key.size(), data.data(), data.size(), mac));
-  return hex(mac, sizeof mac);
+  return to_hex(mac, sizeof mac);
 }
 
 // Expected values are the HMAC-MD5 test cases of RFC 2202, section 2: keys

@@ -7,10 +7,10 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
-#include "common/unique_fd.h"
+#include "common/unique.h"
 #include "probes/md5.h"
-#include "supervisor/log.h"
-#include "supervisor/status.h"
+#include "os/log.h"
+#include "portal/status.h"
 
 namespace {
 
@@ -99,33 +99,33 @@ int run_probe(const RequestKind& kind, const char* server, const char* nasid, co
 
 }  // namespace
 
-int new_radius_socket(const char* server, int port, int timeout) {
+UniqueFd new_radius_socket(const char* server, int port, int timeout) {
   struct sockaddr_in address;
   int count = 0;
   if (fill_sockaddr(&address, 1, &count, server, port) != 0) {
-    return -1;
+    return UniqueFd();
   }
   // A name without addresses leaves the zeroed entry, and Linux delivers
   // 0.0.0.0 to this router itself: whatever listens here must never prove
   // a RADIUS server alive.
   if (count == 0 || address.sin_addr.s_addr == htonl(INADDR_ANY)) {
     LOG("%s: %s: WARNING: no A records found for [%s]", kProgName, "new_radius_socket", server);
-    return -1;
+    return UniqueFd();
   }
   UniqueFd fd(socket(AF_INET, SOCK_DGRAM, 0));
-  if (!fd.valid()) {
+  if (!fd) {
     LOG("%s: %s: socket(): %s\n", kProgName, "new_radius_socket", strerror(errno));
-    return -1;
+    return UniqueFd();
   }
   if (connect(fd.get(), reinterpret_cast<const struct sockaddr*>(&address), sizeof address) != 0) {
     LOG("%s: %s: connect(): %s\n", kProgName, "new_radius_socket", strerror(errno));
-    return -1;
+    return UniqueFd();
   }
   if (set_probe_receive_timeout(fd.get(), timeout) != 0) {
     LOG("%s: setsockopt(): %s", "new_radius_socket", strerror(errno));
-    return -1;
+    return UniqueFd();
   }
-  return fd.release();
+  return fd;
 }
 
 void fill_radius_authenticator(unsigned char* packet, size_t length, const char* secret) {
@@ -153,8 +153,8 @@ void fill_message_authenticator(unsigned char* packet, size_t length, size_t off
 
 int test_radius(const char* server, int port, const unsigned char* packet, size_t length,
                 unsigned char* reply, size_t reply_size, int retries, int timeout) {
-  UniqueFd fd(new_radius_socket(server, port, timeout));
-  if (!fd.valid()) {
+  UniqueFd fd = new_radius_socket(server, port, timeout);
+  if (!fd) {
     LOG("%s: %s: failed to create radius socket\n", kProgName, "test_radius");
     return -1;
   }

@@ -6,6 +6,7 @@
 #include <stddef.h>
 
 #include "build_config.h"
+#include "common/unique.h"
 #include "probes/sockaddr.h"
 
 inline constexpr int kRadiusAcctPort = 1813;
@@ -13,8 +14,8 @@ inline constexpr int kRadiusAuthPort = 1812;
 inline constexpr size_t kRadiusReplySize = 512;
 
 // A UDP socket connected to the first address of `server`:`port` with the
-// receive timeout set; the caller closes it. -1 on failure (logged).
-int new_radius_socket(const char* server, int port, int timeout);
+// receive timeout set, owned by the caller; empty on failure (logged).
+UniqueFd new_radius_socket(const char* server, int port, int timeout);
 
 // Zeroes the Request Authenticator of a finished packet, then writes
 // MD5(packet[0..length) + secret) there.

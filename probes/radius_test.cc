@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "probes/python_oracle.h"
+#include "tests/support/python_oracle.h"
 #include "tests/support/log_capture.h"
-#include "tests/support/private_run.h"
+#include "tests/support/namespaces.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
-#include "supervisor/log.h"
+#include "os/log.h"
 
 int fill_sockaddr(struct sockaddr_in* table, int capacity, int* count, const char* host, int port) {
   for (int i = 0; i < capacity; ++i) {

@@ -6,7 +6,7 @@
 
 #include "device/lanip.h"
 #include "device/nasid.h"
-#include "supervisor/log.h"
+#include "os/log.h"
 
 namespace {
 
@@ -18,8 +18,7 @@ constexpr int kExtraSlots = 8;
 char* copy_or_die(const char* text) {
   char* copy = strdup(text);
   if (copy == nullptr) {
-    LOG("%s: %s: malloc() failed!\n", kProgName, "spotwarden_args_append");
-    abort();
+    log_out_of_memory("spotwarden_args_append");
   }
   return copy;
 }
@@ -62,13 +61,11 @@ int reject(spotwarden_args* args) {
 void spotwarden_args_new(spotwarden_args** out, int argc) {
   auto* args = static_cast<spotwarden_args*>(calloc(1, sizeof(spotwarden_args)));
   if (args == nullptr) {
-    LOG("%s: %s: malloc() failed!\n", kProgName, "spotwarden_args_new");
-    abort();
+    log_out_of_memory("spotwarden_args_new");
   }
   args->chilli_argv = static_cast<char**>(calloc(static_cast<size_t>(argc) + kExtraSlots, sizeof(char*)));
   if (args->chilli_argv == nullptr) {
-    printf("%s: malloc() failed!\n", kProgName);
-    exit(1);
+    log_out_of_memory(nullptr);
   }
   args->append_at = args->chilli_argv;
   *out = args;

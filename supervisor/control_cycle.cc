@@ -4,13 +4,13 @@
 #include <stdlib.h>
 
 #include "common/clock.h"
-#include "common/unique_fd.h"
+#include "common/unique.h"
 #include "config/chillispot_conf.h"
 #include "config/spotwarden_conf.h"
 #include "probes/radius.h"
-#include "supervisor/log.h"
-#include "supervisor/portal.h"
-#include "supervisor/status.h"
+#include "os/log.h"
+#include "portal/portal.h"
+#include "portal/status.h"
 #include "supervisor/talkback.h"
 
 namespace {

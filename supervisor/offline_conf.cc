@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include "build_config.h"
-#include "common/unique_fd.h"
+#include "common/unique.h"
 #include "config/chillispot_conf.h"
-#include "supervisor/log.h"
+#include "os/log.h"
 
 int chillispot_conf_write_offline(const char* path, const char* nasid) {
   DEBUG("%s: writing offline config\n", kProgName);

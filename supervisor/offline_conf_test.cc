@@ -11,26 +11,16 @@
 #include <string>
 
 #include "build_config.h"
+#include "tests/support/files.h"
 #include "tests/support/log_capture.h"
 
 namespace {
 
 class ScratchDir : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/swofflineXXXXXX";
-    dir_ = mkdtemp(tmpl);
-  }
-  void TearDown() override { EXPECT_EQ(0, system(("rm -rf " + dir_).c_str())); }
-  std::string dir_;
+  TempDir scratch_{"swoffline"};
+  const std::string& dir_ = scratch_.path();
 };
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 TEST_F(ScratchDir, NineLinesWithDefaultSecretReplacingWhatWasThere) {
   std::string path = dir_ + "/chilli.conf";
@@ -48,7 +38,7 @@ TEST_F(ScratchDir, NineLinesWithDefaultSecretReplacingWhatWasThere) {
       "uamsecret kestrelmoss9\n"
       "uamserver https://127.0.0.1/\n"
       "uamanydns\n",
-      slurp(path));
+      read_file(path));
   EXPECT_TRUE(logs.contains(LOG_DEBUG, "spotwarden: writing offline config"));
 }
 
@@ -83,7 +73,7 @@ TEST_F(ScratchDir, ReplacesTheFileWithOneRename) {
   std::stringstream earlier;
   earlier << reader.rdbuf();
   EXPECT_EQ("the earlier file\n", earlier.str());
-  EXPECT_EQ(0u, slurp(path).find("offline\nradiusnasid N\n"));
+  EXPECT_EQ(0u, read_file(path).find("offline\nradiusnasid N\n"));
   EXPECT_NE(0, access((path + ".NEW").c_str(), F_OK));
 }
 

@@ -4,17 +4,16 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "common/unique_fd.h"
+#include "common/unique.h"
 #include "device/urlencode.h"
-#include "supervisor/log.h"
+#include "os/log.h"
 
 void request_strings_build(const char* nasid, const char* ssid, int channel, RequestStrings* out) {
   // Room for every character escaped, so the identifier is never cut.
   size_t nasid_room = strlen(nasid) * 3 + 1;
   UniqueCString encoded_nasid(static_cast<char*>(malloc(nasid_room)));
   if (!encoded_nasid) {
-    LOG("%s: malloc() failed!\n", kProgName);
-    abort();
+    log_out_of_memory(nullptr);
   }
   urlencode(nasid, encoded_nasid.get(), static_cast<int>(nasid_room));
   char encoded_ssid[192];

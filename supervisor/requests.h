@@ -4,8 +4,6 @@
 
 #include "build_config.h"
 
-inline constexpr const char kDeviceModel[] = "GX4410";
-inline constexpr const char kFirmwareRevision[] = "GX4410-3.01-1.0.0";
 inline constexpr const char kSettingsBaseUrl[] =
     SPOTWARDEN_OPERATOR_SCHEME "://" SPOTWARDEN_OPERATOR_HOST "/config/spotwarden.conf";
 inline constexpr const char kPortalConfigBaseUrl[] =

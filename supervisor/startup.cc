@@ -6,10 +6,10 @@
 
 #include "common/clock.h"
 #include "device/settings.h"
-#include "supervisor/log.h"
+#include "os/log.h"
 #include "supervisor/offline_conf.h"
-#include "supervisor/portal.h"
-#include "supervisor/status.h"
+#include "portal/portal.h"
+#include "portal/status.h"
 
 int spotwarden_startup(int argc, char* const argv[], StartupState* state) {
   char ssid[64] = {};

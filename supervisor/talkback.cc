@@ -7,10 +7,10 @@
 #include "config/chillispot_conf.h"
 #include "config/spotwarden_conf.h"
 #include "probes/icmp.h"
-#include "supervisor/log.h"
-#include "supervisor/portal.h"
-#include "supervisor/runner.h"
-#include "supervisor/status.h"
+#include "os/log.h"
+#include "portal/portal.h"
+#include "os/runner.h"
+#include "portal/status.h"
 
 namespace {
 

@@ -13,9 +13,10 @@
 
 #include "common/clock.h"
 #include "config/spotwarden_conf.h"
+#include "tests/support/files.h"
 #include "tests/support/fake_programs.h"
 #include "tests/support/log_capture.h"
-#include "tests/support/private_run.h"
+#include "tests/support/namespaces.h"
 
 namespace {
 
@@ -52,9 +53,7 @@ const OsClock kFakeClock = {fake_now, fake_sleep};
 class TalkbackTick : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!private_var_run() || !private_loopback()) {
-      GTEST_SKIP() << "needs root for a private /var/run and raw ICMP sockets";
-    }
+    SW_SKIP_UNLESS_ROOT(private_var_run() && private_loopback(), "a private /var/run and raw ICMP sockets");
     unlink("/var/run/offline-reason");
     // Every outside program records itself, in one journal, in call order.
     fakes_.program("wget", "echo \"wget $*\" >> \"$D/events\"");
@@ -90,12 +89,7 @@ class TalkbackTick : public ::testing::Test {
     return readlink("/var/run/offline-reason", buf, sizeof buf - 1) > 0 ? buf : "<none>";
   }
 
-  static std::string read_status() {
-    std::ifstream in("/var/run/spotwarden.status");
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  static std::string read_status() { return read_file("/var/run/spotwarden.status"); }
 
   FakePrograms fakes_;
   LogCapture logs_;

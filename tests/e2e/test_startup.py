@@ -9,7 +9,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", ".."))
 from sandbox import sandbox  # noqa: E402
 
 PROGRAM = os.path.join(sandbox.PROGRAM_DIR, "spotwarden")
-DEVICE_QUERY = os.path.join(sandbox.BUILD_DIR, "device", "device_query")
+DEVICE_QUERY = os.path.join(sandbox.BUILD_DIR, "tools", "device_query")
 
 USAGE = ("Usage: spotwarden <required args> [chillispot args...]\n"
          "  --radiusnasif <ethernet interface used to determine nas id>\n"

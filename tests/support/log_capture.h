@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "supervisor/log.h"
+#include "os/log.h"
 
 class LogCapture {
  public:

@@ -1,4 +1,4 @@
-#include "supervisor/runner.h"
+#include "os/runner.h"
 
 #include <errno.h>
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 #include <string>
 
 #include "tests/support/log_capture.h"
-#include "tests/support/private_run.h"
+#include "tests/support/namespaces.h"
 
 namespace {
 
@@ -77,9 +77,7 @@ TEST(Runner, LateAlarmAfterTheWaitKillsNothingAndKeepsErrno) {
 // must be a (bad) URL, never an option such as "--version" that succeeds.
 TEST(Runner, WgetNeverReadsTheUrlAsAnOption) {
   // No way out: the bad URL's name lookup fails at once.
-  if (!private_loopback()) {
-    GTEST_SKIP() << "needs root for a private network namespace";
-  }
+  SW_SKIP_UNLESS_ROOT(private_loopback(), "a private network namespace");
   EXPECT_NE(0, run_wget("--version", nullptr));
 }
 

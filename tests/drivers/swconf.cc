@@ -14,23 +14,13 @@
 namespace {
 
 void print_conf(const spotwarden_conf* c) {
-  printf("telemetry_setuptime=%d\n", static_cast<int>(c->telemetry_setuptime));
-  printf("chilliconf_retry_interval=%d\n", static_cast<int>(c->chilliconf_retry_interval));
-  printf("chilliconf_retries=%d\n", static_cast<int>(c->chilliconf_retries));
-  printf("chilliconf_failure_wait=%d\n", static_cast<int>(c->chilliconf_failure_wait));
-  printf("chilliconf_update_interval=%d\n", static_cast<int>(c->chilliconf_update_interval));
-  printf("webping_url=%s\n", c->webping_url ? c->webping_url : "(null)");
-  printf("webping_interval=%d\n", static_cast<int>(c->webping_interval));
-  printf("radiuscheck=%d\n", static_cast<int>(c->radiuscheck));
-  printf("radiuscheck_retry_interval=%d\n", static_cast<int>(c->radiuscheck_retry_interval));
-  printf("radiuscheck_retries=%d\n", static_cast<int>(c->radiuscheck_retries));
-  printf("radiuscheck_failure_wait=%d\n", static_cast<int>(c->radiuscheck_failure_wait));
-  printf("radiussecret=%s\n", c->radiussecret ? c->radiussecret : "(null)");
-  printf("icmpping_host=%s\n", c->icmpping_host ? c->icmpping_host : "(null)");
-  printf("icmpping_retry_interval=%d\n", static_cast<int>(c->icmpping_retry_interval));
-  printf("icmpping_retries=%d\n", static_cast<int>(c->icmpping_retries));
-  printf("icmpping_failure_wait=%d\n", static_cast<int>(c->icmpping_failure_wait));
-  printf("icmpping_interval=%d\n", static_cast<int>(c->icmpping_interval));
+  for (const spotwarden_conf_key& k : kSpotwardenConfKeys) {
+    if (k.number) {
+      printf("%s=%d\n", k.name, static_cast<int>(c->*k.number));
+    } else {
+      printf("%s=%s\n", k.name, c->*k.text ? c->*k.text : "(null)");
+    }
+  }
 }
 
 int usage() {

@@ -1,4 +1,4 @@
-#include "supervisor/portal.h"
+#include "portal/portal.h"
 
 #include <errno.h>
 #include <signal.h>
@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include "common/clock.h"
-#include "supervisor/log.h"
-#include "supervisor/runner.h"
+#include "os/log.h"
+#include "os/runner.h"
 
 int run_chilli_bg(char* const argv[]) {
   pid_t pid = fork();

@@ -1,4 +1,4 @@
-#include "supervisor/status.h"
+#include "portal/status.h"
 
 #include <errno.h>
 #include <stdint.h>
@@ -6,10 +6,10 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "build_config.h"
 #include "common/clock.h"
-#include "common/unique_fd.h"
-#include "supervisor/log.h"
-#include "supervisor/requests.h"
+#include "common/unique.h"
+#include "os/log.h"
 
 namespace {
 

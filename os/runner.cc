@@ -1,4 +1,4 @@
-#include "supervisor/runner.h"
+#include "os/runner.h"
 
 #include <errno.h>
 #include <signal.h>
@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "build_config.h"
-#include "supervisor/log.h"
+#include "os/log.h"
 
 namespace {
 

@@ -19,3 +19,9 @@ void DEBUG(const char* format, ...) SW_PRINTF(1, 2);
 // handed to `sink` instead of vsyslog(); nullptr restores the system log.
 using LogSink = void (*)(int priority, const char* message);
 void log_set_sink(LogSink sink);
+
+// The one answer to memory running out, everywhere in spotwarden: the
+// message ("spotwarden: WHERE: malloc() failed!", or without WHERE when it is
+// nullptr), then abort(). Nothing the supervisor does is worth running on
+// half-built records.
+[[noreturn]] void log_out_of_memory(const char* where);

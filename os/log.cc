@@ -1,7 +1,8 @@
-#include "supervisor/log.h"
+#include "os/log.h"
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <syslog.h>
 
 namespace {
@@ -36,3 +37,12 @@ void DEBUG(const char* format, ...) {
 }
 
 void log_set_sink(LogSink sink) { g_sink = sink; }
+
+void log_out_of_memory(const char* where) {
+  if (where) {
+    LOG("%s: %s: malloc() failed!\n", kProgName, where);
+  } else {
+    LOG("%s: malloc() failed!\n", kProgName);
+  }
+  abort();
+}

@@ -1,4 +1,4 @@
-#include "supervisor/portal.h"
+#include "portal/portal.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,17 +11,11 @@
 #include <string>
 
 #include "common/clock.h"
+#include "tests/support/files.h"
 #include "tests/support/fake_programs.h"
 #include "tests/support/log_capture.h"
 
 namespace {
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 // Sleeps of the keeper are recorded, then taken as a short real pause.
 std::string g_sleep_log;
@@ -42,9 +36,9 @@ TEST(SignalChilli, HandsKillallThePlatformNumberOfEachNamedSignal) {
   signal_chilli(SIGPWR);
   signal_chilli(SIGHUP);
 #if defined(__mips__)
-  EXPECT_EQ("-16 chilli\n-17 chilli\n-19 chilli\n-1 chilli\n", slurp(record));
+  EXPECT_EQ("-16 chilli\n-17 chilli\n-19 chilli\n-1 chilli\n", read_file(record));
 #elif defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__)
-  EXPECT_EQ("-10 chilli\n-12 chilli\n-30 chilli\n-1 chilli\n", slurp(record));
+  EXPECT_EQ("-10 chilli\n-12 chilli\n-30 chilli\n-1 chilli\n", read_file(record));
 #endif
 }
 
@@ -94,13 +88,13 @@ TEST(PortalKeeper, RestartsChilliAfterEveryExitWithTheExactVector) {
   kill(-supervisor, SIGKILL);  // the keeper kept the process group
   os_clock_override(nullptr);
 
-  std::string starts = slurp(journal);
+  std::string starts = read_file(journal);
   EXPECT_EQ(0u, starts.find("3 --conf /etc/chilli.conf two words\n"));
   int runs = 0;
   for (char ch : starts) runs += ch == '\n';
   EXPECT_GE(runs, 3);
   // Parent waited 3 s; keeper paused 10 s after each death.
-  std::string sleeps = slurp(g_sleep_log);
+  std::string sleeps = read_file(g_sleep_log);
   EXPECT_EQ(0u, sleeps.find("3\n")) << sleeps;
   EXPECT_NE(std::string::npos, sleeps.find("10\n10\n"));
   EXPECT_GE(logs.count("spotwarden: starting chillispot..."), 3);

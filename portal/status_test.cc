@@ -1,4 +1,4 @@
-#include "supervisor/status.h"
+#include "portal/status.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,9 +10,10 @@
 #include <string>
 
 #include "common/clock.h"
-#include "supervisor/portal.h"
+#include "portal/portal.h"
+#include "tests/support/files.h"
 #include "tests/support/log_capture.h"
-#include "tests/support/private_run.h"
+#include "tests/support/namespaces.h"
 
 namespace {
 
@@ -21,19 +22,12 @@ time_t fake_now() { return g_now; }
 void no_sleep(unsigned) {}
 const OsClock kClock = {fake_now, no_sleep};
 
-std::string status_text() {
-  std::ifstream in(kStatusPath);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+std::string status_text() { return read_file(kStatusPath); }
 
 // The record's lifetime is the process's, so one test walks it through a
 // whole life in order.
 TEST(StatusFile, FollowsTheSupervisorsLifeAndWritesCountersOnlyWithAStateOrHeartbeat) {
-  if (!private_var_run()) {
-    GTEST_SKIP() << "needs root for a private /var/run";
-  }
+  SW_SKIP_UNLESS_ROOT(private_var_run(), "a private /var/run");
   os_clock_override(&kClock);
   status_enter(status_state::starting, kPageStartup);
   std::string pid = std::to_string(getpid());
