@@ -131,9 +131,13 @@ class Recorder:
 
 class RouterRoot:
     """The router's file system: a scratch folder on the host side and the
-    bubblewrap command line that makes it the router's root."""
+    bubblewrap command line that makes it the router's root. `options` are
+    more bwrap options for every program; `binds` (host path, router path)
+    pairs that replace or add files of the router, from then on."""
 
-    def __init__(self, hosts=None, nvram=None):
+    def __init__(self, hosts=None, nvram=None, options=()):
+        self.options = list(options)
+        self.binds = []
         self.dir = tempfile.mkdtemp(prefix="swrouter.")
         for d in ("run", "vartmp", "www", "log", "etc", "sbin"):
             os.makedirs(os.path.join(self.dir, d))
@@ -206,9 +210,9 @@ class RouterRoot:
             # The stand-ins' emulator scripts and the programs' libraries
             # (libcrypto) are named by their build-folder paths.
             args += ["--ro-bind", BUILD_DIR, BUILD_DIR]
-        for src, dst in extra_binds:
+        for src, dst in self.binds + list(extra_binds):
             args += ["--bind", src, dst]
-        return args + self.sanitizer_env()
+        return args + self.sanitizer_env() + self.options
 
     @staticmethod
     def sanitizer_env():
@@ -242,11 +246,11 @@ class Router:
     """A router: its network namespace plus its file system. Programs started
     with start() share one bubblewrap instance with a busybox syslogd, so
     killall sees only this router's processes and the log is collected in
-    /var/log/messages."""
+    /var/log/messages. `root_options` are more bwrap options (RouterRoot)."""
 
-    def __init__(self, name="router", hosts=None, nvram=None):
+    def __init__(self, name="router", hosts=None, nvram=None, root_options=()):
         self.host = Host(name)
-        self.root = RouterRoot(hosts=hosts, nvram=nvram)
+        self.root = RouterRoot(hosts=hosts, nvram=nvram, options=root_options)
         self.proc = None
 
     def start(self, command, env=None, stdout=None, stderr=None, extra_binds=()):
@@ -411,19 +415,20 @@ class Network:
     198.18.0.1/24 on up0). The router also has a LAN veth pair lan0/lan1
     (198.18.1.1/24 on lan0) and a radio stand-in ath0/ath1 whose MAC address
     is 00:1a:2b:3c:4d:5e, for --radiusnasif. The operator's host name
-    resolves to 198.18.0.1 in the router's /etc/hosts."""
+    resolves to 198.18.0.1 in the router's /etc/hosts. Several networks run
+    side by side with the namespaces' names told apart by `suffix`."""
 
     ROUTER_WAN = "198.18.0.2"
     OPERATOR = "198.18.0.1"
     LAN = "198.18.1.1"
     RADIO_MAC = "00:1a:2b:3c:4d:5e"
 
-    def __init__(self, nvram=None, hosts=None):
+    def __init__(self, nvram=None, hosts=None, suffix=""):
         names = {OPERATOR_HOST: self.OPERATOR}
         names.update(hosts or {})
-        self.router = Router(hosts=names, nvram=nvram if nvram is not None else
+        self.router = Router("router" + suffix, hosts=names, nvram=nvram if nvram is not None else
                              {"zelvanet_ssid": "Cafe Hotspot", "wlan0_channel": "6"})
-        self.operator = Operator(Host("operator"), self.OPERATOR)
+        self.operator = Operator(Host("operator" + suffix), self.OPERATOR)
         link(self.router.host, "wan0", self.ROUTER_WAN + "/24", self.operator.host, "up0", self.OPERATOR + "/24")
         link(self.router.host, "lan0", self.LAN + "/24", self.router.host, "lan1", None)
         link(self.router.host, "ath0", None, self.router.host, "ath1", None, a_mac=self.RADIO_MAC)

@@ -4,11 +4,9 @@ network with the operator's HTTP server running and the test driver
 
 import os
 import subprocess
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", ".."))
-from sandbox import sandbox  # noqa: E402
+from sandbox import sandbox
 
 SWCONF = os.path.join(sandbox.BUILD_DIR, "tools", "swconf")
 CONF = "/var/run/chilli.conf"

@@ -1,14 +1,11 @@
 """The settings download retried until the operator's server delivers a
 valid file, with real wget and real pauses."""
 
-import os
 import subprocess
-import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(__file__))
-from config_kit import SETTINGS_URL, ConfigTestCase  # noqa: E402
-from sandbox import sandbox  # noqa: E402
+from tests.e2e.config_kit import SETTINGS_URL, ConfigTestCase
+from sandbox import sandbox
 
 
 class SettingsFetchTest(ConfigTestCase):

@@ -2,11 +2,9 @@
 offline portal configuration, offline-reason link, portal keeper, log."""
 
 import os
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", ".."))
-from sandbox import sandbox  # noqa: E402
+from sandbox import sandbox
 
 PROGRAM = os.path.join(sandbox.PROGRAM_DIR, "spotwarden")
 DEVICE_QUERY = os.path.join(sandbox.BUILD_DIR, "device", "device_query")
