@@ -1,7 +1,7 @@
 """The upstream path that linkgauge measures, for its end-to-end tests and
 its accuracy benchmark.
 
-    router --wan0-- gw1 -- gw2 -- gw3 -- gw4 -- target (trace.example.com)
+    router --wan0-- gw1 -- gw2 -- gw3 -- gw4 -- target (the trace target)
                                           \\-- vendor (vendor.example.com)
 
 One network namespace per box, one /24 of 198.18.0.0/15 per link, IPv4
@@ -20,7 +20,7 @@ from sandbox import sandbox
 
 PLATFORM_LIB = os.path.join(sandbox.BUILD_DIR, "platform", "lib")
 SANDBOX_DIR = os.path.join(sandbox.SOURCE_DIR, "sandbox")
-TRACE_TARGET = "trace.example.com"  # the build's default LINKGAUGE_TRACE_TARGET
+TRACE_TARGET = sandbox.TRACE_TARGET
 VENDOR = "vendor.example.com"
 ETH_HEADER = 14
 

@@ -7,6 +7,7 @@ whose /run (= /var/run), /var/tmp, /www, /var/log and /etc are directories of
 a scratch folder on the host side, so tests read what the programs left there.
 """
 
+import json
 import os
 import shutil
 import signal
@@ -23,7 +24,24 @@ PROGRAM_DIR = os.environ.get("SW_PROGRAM_DIR", BUILD_DIR)
 # A cross build's programs run in the router through this emulator command
 # ("qemu-mips-static -L /usr/mips-linux-gnu"); empty for a host build.
 EMULATOR = os.environ.get("SW_EMULATOR", "")
-OPERATOR_HOST = "portal.example.com"  # the build's default SPOTWARDEN_OPERATOR_HOST
+
+
+def _build_constants():
+    """The constants the build was made with, as sandbox/CMakeLists.txt
+    wrote them into the build folder."""
+    path = os.path.join(BUILD_DIR, "sandbox_config.json")
+    try:
+        with open(path) as f:
+            return json.load(f)
+    except FileNotFoundError:
+        raise SystemExit("sandbox: %s is missing: configure the build (SW_BUILD_DIR) first" % path)
+
+
+_CONSTANTS = _build_constants()
+OPERATOR_HOST = _CONSTANTS["operator_host"]
+OPERATOR_DOMAIN = _CONSTANTS["operator_domain"]
+OPERATOR_SCHEME = _CONSTANTS["operator_scheme"]  # of the settings and portal-config URLs
+TRACE_TARGET = _CONSTANTS["trace_target"]  # linkgauge's 'tracegw -I' host
 # Options of a sanitizer build's runtime, and where inside the router its
 # reports go (the router's /var/log/sanitizer.PID).
 SANITIZER_OPTIONS = ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS")

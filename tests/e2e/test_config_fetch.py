@@ -24,7 +24,7 @@ class SettingsFetchTest(ConfigTestCase):
         self.assertEqual("  probe.example.com", settings["icmpping_host"])
         self.assertEqual("hush", settings["radiussecret"])
         self.assertEqual("3600", settings["webping_interval"])
-        self.assertEqual("http://%s/ping" % sandbox.OPERATOR_HOST, settings["webping_url"])
+        self.assertEqual("%s://%s/ping" % (sandbox.OPERATOR_SCHEME, sandbox.OPERATOR_HOST), settings["webping_url"])
 
         reqs = self.op.requests()
         self.assertEqual([404, 200, 200], [r[4] for r in reqs])

@@ -20,20 +20,6 @@ USAGE = ("Usage: spotwarden <required args> [chillispot args...]\n"
 NASID = "00-1A-2B-3C-4D-5E"
 
 
-def cached(name, default):
-    """A build-time constant as the build directory's CMake cache holds it."""
-    try:
-        with open(os.path.join(sandbox.BUILD_DIR, "CMakeCache.txt")) as f:
-            for line in f:
-                if line.startswith(name + ":"):
-                    return line.rstrip("\n").split("=", 1)[1]
-    except FileNotFoundError:
-        pass
-    return default
-
-
-DOMAIN = cached("SPOTWARDEN_OPERATOR_DOMAIN", "example.com")
-
 OFFLINE_CONF = ("offline\n"
                 "radiusnasid %s\n"
                 "radiusserver1 127.0.0.1\n"
@@ -42,7 +28,7 @@ OFFLINE_CONF = ("offline\n"
                 "radiussecret kestrelmoss9\n"
                 "uamsecret kestrelmoss9\n"
                 "uamserver https://127.0.0.1/\n"
-                "uamanydns\n") % (NASID, DOMAIN)
+                "uamanydns\n") % (NASID, sandbox.OPERATOR_DOMAIN)
 
 WITH_SYSLOG = sandbox.START_SYSLOG
 
