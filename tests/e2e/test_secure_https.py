@@ -118,7 +118,7 @@ class HttpsTest(unittest.TestCase):
         self.wait_refused(spot, "mitm", 2)
         self.assertFalse(spot.logged("retrieved spotwarden config file"))
         self.assertEqual(R002, spot.router.link_target())
-        command = ("executing: wget -q --ca-certificate=%s -O /var/run/spotwarden.conf "
+        command = ("executing: wget -q --ca-certificate=%s -O /var/run/spotwarden.conf -- "
                    "https://%s/config/spotwarden.conf?nasid" % (CA_ON_ROUTER, sandbox.OPERATOR_HOST))
         self.assertTrue(any(m.startswith(command) for _, m in spot.messages()), command)
 
