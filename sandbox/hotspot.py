@@ -95,10 +95,10 @@ class LinkWatcher(threading.Thread):
 
 
 class Hotspot:
-    """The hotspot as a context manager: built on entry to the block (its
-    network named with `suffix`, so that several can run side by side),
-    taken apart on leaving it. FreeRADIUS with `secret` runs on the
-    operator's host unless `radius` is false."""
+    """The hotspot, built when made (its network named with `suffix`, so
+    that several can run side by side) and taken apart when the `with`
+    block it serves ends. FreeRADIUS with `secret` runs on the operator's
+    host unless `radius` is false."""
 
     def __init__(self, radius=True, secret=SECRET, suffix=""):
         self.secret = secret
