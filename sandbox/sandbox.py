@@ -360,8 +360,11 @@ class Operator:
         it starts with "/"."""
         path = self.file(name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
+        # Swapped in whole: a request that comes while the test writes gets
+        # the old file or the new one, never a part.
+        with open(path + ".new", "wb") as f:
             f.write(content.encode() if isinstance(content, str) else content)
+        os.replace(path + ".new", path)
 
     def file(self, name):
         return os.path.join(self.docroot, name.lstrip("/")) if name.startswith("/") \
