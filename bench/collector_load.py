@@ -4,16 +4,15 @@ routers' heartbeats ROUNDS times as fast as it can. Reports how many the
 collector decoded, its CPU time and so its rate on one core, the kernel's
 drops, its memory per router and the time one Prometheus scrape takes.
 
-    collector_load.py ROUTERS ROUNDS"""
+    python3 -m bench.collector_load ROUTERS ROUNDS     (from the source folder)"""
 
 import json
 import os
 import sys
 import time
 
-sys.path[0] = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-from sandbox import sandbox  # noqa: E402
-from sandbox.collector import Collector, fetch  # noqa: E402
+from sandbox import sandbox
+from sandbox.collector import Collector, fetch
 
 SENDER = os.path.join(sandbox.BUILD_DIR, "tools", "heartbeat_sender")
 

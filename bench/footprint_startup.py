@@ -1,16 +1,13 @@
 """Starts spotwarden in the simulated router and reports the supervisor's
-peak resident memory once start-up is over (its portal keeper running)."""
+peak resident memory once start-up is over (its portal keeper running).
+    python3 -m bench.footprint_startup     (from the source folder)"""
 
-import os
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
-from sandbox import sandbox  # noqa: E402
+from sandbox.hotspot import Hotspot
 
-net = sandbox.Network()
-try:
-    net.router.root.install(os.path.join(sandbox.BUILD_DIR, "spotwarden"))
-    rc, out, err = net.router.run(
+with Hotspot(radius=False) as spot:
+    rc, out, err = spot.router.run(
         "busybox syslogd -n -O /var/log/messages & sleep 0.3; "
         "/sbin/spotwarden --radiusnasif ath0 --lanif lan0 -c /var/run/chilli.conf --foo bar & "
         "sleep 5; grep -E '^Vm(HWM|RSS)' /proc/$!/status; kill $!")
@@ -18,5 +15,3 @@ try:
         sys.exit("footprint: start-up did not run: " + err)
     for line in out.splitlines():
         print("  supervisor after start-up: " + " ".join(line.split()))
-finally:
-    net.cleanup()

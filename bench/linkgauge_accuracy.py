@@ -21,11 +21,11 @@ if not os.environ.get("LINKGAUGE_BENCH_INSIDE"):
     os.environ["LINKGAUGE_BENCH_INSIDE"] = "1"
     os.environ.setdefault("SW_SOURCE_DIR", SOURCE)
     os.environ.setdefault("SW_BUILD_DIR", os.path.join(SOURCE, "build"))
+    os.chdir(SOURCE)
     os.execv(os.path.join(SOURCE, "sandbox", "run-in-sandbox"),
-             ["run-in-sandbox", sys.executable, os.path.abspath(__file__)] + sys.argv[1:])
+             ["run-in-sandbox", sys.executable, "-m", "bench.linkgauge_accuracy"] + sys.argv[1:])
 
-sys.path.insert(0, SOURCE)
-from sandbox import chain  # noqa: E402
+from sandbox import chain  # noqa: E402  (only inside the sandbox)
 
 
 def main():

@@ -1,17 +1,14 @@
 """Runs spotwarden online in the sandbox hotspot with the default talkback
 schedule (heartbeat every 30 s, web ping every hour) and reports the
 supervisor's peak resident memory and the CPU time it used over a window.
-    talkback_load.py SECONDS
+    python3 -m bench.talkback_load SECONDS     (from the source folder)
 Exits with status 2 and a message when the program does not reach online."""
 
 import os
 import sys
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
-import hotspot_kit as kit  # noqa: E402
-from hotspot_kit import sandbox  # noqa: E402
+from sandbox import hotspot as kit
 
 TICKS = os.sysconf("SC_CLK_TCK")
 
@@ -21,18 +18,6 @@ SETTINGS = dict(telemetry_setuptime=5, icmpping_interval=30, icmpping_failure_wa
                 icmpping_retry_interval=3, icmpping_retries=2, webping_interval=3600,
                 chilliconf_update_interval=14400, chilliconf_retries=5, chilliconf_retry_interval=2,
                 chilliconf_failure_wait=30, radiuscheck=0)
-
-
-class Cleanups:
-    def __init__(self):
-        self.calls = []
-
-    def addCleanup(self, fn, *args):  # noqa: N802 (the kit expects a TestCase)
-        self.calls.append((fn, args))
-
-    def run(self):
-        for fn, args in reversed(self.calls):
-            fn(*args)
 
 
 def stat_fields(pid):
@@ -84,16 +69,14 @@ def peak_rss_kib(pid):
 
 def main():
     seconds = int(sys.argv[1]) if len(sys.argv) > 1 else 600
-    cleanups = Cleanups()
-    try:
-        spot = kit.Hotspot(cleanups, radius=False)
+    with kit.Hotspot(radius=False) as spot:
         spot.serve(settings=kit.settings_file(**SETTINGS), portal=kit.portal_file())
         spot.operator.start_http()
         spot.start()
         try:
             spot.wait_logged("chilli is online", timeout=90)
             spot.wait_logged("starting web talkback", timeout=10)
-        except AssertionError as e:
+        except TimeoutError as e:
             print("  talkback: skipped, spotwarden did not reach online (%s)" % e)
             return 2
         pid = supervisor_pid(spot.router.proc.pid)
@@ -115,8 +98,6 @@ def main():
                  "; WARNING: went offline during the window" if offline else ""))
         print("  web pings answered by the operator: %d" % probes)
         return 0
-    finally:
-        cleanups.run()
 
 
 if __name__ == "__main__":

@@ -1,7 +1,7 @@
 """The upstream path that linkgauge measures, for its end-to-end tests and
 its accuracy benchmark.
 
-    router --wan0-- gw1 -- gw2 -- gw3 -- gw4 -- target (trace.example.com)
+    router --wan0-- gw1 -- gw2 -- gw3 -- gw4 -- target (the trace target)
                                           \\-- vendor (vendor.example.com)
 
 One network namespace per box, one /24 of 198.18.0.0/15 per link, IPv4
@@ -20,7 +20,7 @@ from sandbox import sandbox
 
 PLATFORM_LIB = os.path.join(sandbox.BUILD_DIR, "platform", "lib")
 SANDBOX_DIR = os.path.join(sandbox.SOURCE_DIR, "sandbox")
-TRACE_TARGET = "trace.example.com"  # the build's default LINKGAUGE_TRACE_TARGET
+TRACE_TARGET = sandbox.TRACE_TARGET
 VENDOR = "vendor.example.com"
 ETH_HEADER = 14
 
@@ -37,22 +37,11 @@ def kernel_hz(default=250):
     return default
 
 
-class GaugeRoot(sandbox.RouterRoot):
-    """The router's root with what linkgauge needs on top of the usual."""
-
-    def bwrap(self, extra_binds=()):
-        return super().bwrap(extra_binds) + [
-            "--ro-bind", "/sys", "/sys",
-            "--ro-bind", PLATFORM_LIB, "/opt/platform-lib",
-            "--ro-bind", SANDBOX_DIR, "/opt/sandbox",
-            "--setenv", "LD_LIBRARY_PATH", "/opt/platform-lib"]
-
-
-class GaugeRouter(sandbox.Router):
-    def __init__(self, name, hosts, nvram):
-        self.host = sandbox.Host(name)
-        self.root = GaugeRoot(hosts=hosts, nvram=nvram)
-        self.proc = None
+# What linkgauge needs in the router's root on top of the usual.
+GAUGE_ROOT = ["--ro-bind", "/sys", "/sys",
+              "--ro-bind", PLATFORM_LIB, "/opt/platform-lib",
+              "--ro-bind", SANDBOX_DIR, "/opt/sandbox",
+              "--setenv", "LD_LIBRARY_PATH", "/opt/platform-lib"]
 
 
 class Chain:
@@ -67,8 +56,8 @@ class Chain:
     def __init__(self, nvram=None):
         values = {"wan_eth": "wan0", "manufacturer_url": "http://%s/support" % VENDOR}
         values.update(nvram or {})
-        self.router = GaugeRouter("router", hosts={TRACE_TARGET: self.TARGET, VENDOR: self.VENDOR_ADDR},
-                                  nvram=values)
+        self.router = sandbox.Router("router", hosts={TRACE_TARGET: self.TARGET, VENDOR: self.VENDOR_ADDR},
+                                     nvram=values, root_options=GAUGE_ROOT)
         self.gws = [sandbox.Host("gw%d" % k) for k in range(1, 5)]
         self.target = sandbox.Host("target")
         self.vendor = sandbox.Host("vendor")
@@ -125,9 +114,7 @@ class Chain:
             fd, self._tracegw = tempfile.mkstemp(prefix="swtracegw.")
             os.close(fd)
             os.chmod(self._tracegw, 0o755)
-            bwrap = self.router.root.bwrap
-            self.router.root.bwrap = lambda extra_binds=(): bwrap(
-                list(extra_binds) + [(self._tracegw, "/opt/platform/tracegw")])
+            self.router.root.binds.append((self._tracegw, "/opt/platform/tracegw"))
         script = ["#!/bin/sh", "cat <<'EOF'", "tracegw: ICMP route trace to $2",
                   "30 hops max, 3 probes per hop, 1 s wait", "hop  name (address)  times"] + hops + ["EOF"]
         with open(self._tracegw, "w") as f:

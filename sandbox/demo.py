@@ -4,16 +4,14 @@ configuration over HTTP, answers the ICMP heartbeat and runs FreeRADIUS.
 Prints one line per event as it happens, cuts the router's upstream link,
 shows the hotspot going offline and coming back, ends with the router's
 status file and the operator's heartbeat-collector's view of the router, and
-exits 0 only when every expected transition was seen. Run inside sandbox/run-in-sandbox."""
+exits 0 only when every expected transition was seen. Run inside
+sandbox/run-in-sandbox from the source folder: python3 -m sandbox.demo"""
 
-import os
 import sys
 import time
 
-sys.path[0] = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))  # the repository, not sandbox/
-from sandbox import sandbox  # noqa: E402
-from sandbox.collector import Collector  # noqa: E402
-from sandbox.radius import FreeRadius  # noqa: E402
+from sandbox import hotspot, sandbox
+from sandbox.collector import Collector
 
 SECRET = "demo-secret"
 SETTINGS = """# spotwarden.conf for the demo hotspot
@@ -22,20 +20,19 @@ icmpping_interval 3
 icmpping_failure_wait 2
 icmpping_retry_interval 1
 icmpping_retries 2
-webping_url http://portal.example.com/ping
+webping_url http://%s/ping
 webping_interval 10
 chilliconf_update_interval 20
 radiuscheck_retries 1
 radiuscheck_retry_interval 2
-"""
+""" % sandbox.OPERATOR_HOST
 PORTAL = """# chilli.conf for the demo hotspot
 radiusserver1 198.18.0.1
 radiusserver2 198.18.0.1
-uamserver https://portal.example.com/login
+uamserver https://%s/login
 uamsecret demo-uam-secret
-"""
-COMMAND = ("/sbin/spotwarden --radiusnasif ath0 --lanif lan0 -c /var/run/chilli.conf "
-           "--radiussecret " + SECRET)
+""" % sandbox.OPERATOR_HOST
+COMMAND = "/sbin/spotwarden " + hotspot.command_args(SECRET)
 NOTICE_KEYS = ("retrieved", "chillispot config file updated", "uamserver", "successful",
                "chilli is online", "router offline", "router online", "web ping", "unchanged")
 
@@ -119,64 +116,58 @@ def collector_view(n, collector, nasid):
 
 
 def main():
-    net = sandbox.Network()
-    radius = None
-    collector = None
-    ok = True
-    try:
-        op = net.operator
-        op.serve("spotwarden.conf", SETTINGS)
-        op.serve("chilli.conf", PORTAL)
-        op.serve("/ping", "pong\n")
-        op.start_http()
-        radius = FreeRadius(op.host, sandbox.Network.OPERATOR, SECRET)
-        radius.start()
-        collector = Collector(op.host, "127.0.0.1:9595", "--stale-after", "10")
-        net.router.root.install(os.path.join(sandbox.BUILD_DIR, "spotwarden"))
-        n = Narrator(net)
-        n.say("operator's host up: HTTP on %s:80, FreeRADIUS on 1812/1813, heartbeat-collector on "
-              "127.0.0.1:9595" % op.address)
-        n.say("starting: " + COMMAND)
-        net.router.start(COMMAND)
-
-        steps = [
-            (lambda: n.seen("signal", "SIGHUP"), 40, "portal configuration swapped in (SIGHUP)"),
-            (lambda: n.seen("log", "chilli is online"), 40, "RADIUS checks passed, chilli online"),
-            (lambda: n.seen("signal", "SIGUSR2"), 10, "chilli switched online (SIGPWR, SIGUSR2)"),
-            (lambda: n.seen("request", "/ping"), 20, "first web ping"),
-        ]
-        for predicate, timeout, what in steps:
-            ok = n.wait(predicate, timeout, what) and ok
-        n.say("--- cutting the router's upstream link (wan0 down) ---")
-        net.wan(False)
-        ok = n.wait(lambda: n.seen("signal", "SIGUSR1") and n.seen("link", "R001"), 20,
-                    "hotspot offline (SIGUSR1, page R001)") and ok
-        end = time.time() + 6
-        while time.time() < end:
-            n.poll()
-            time.sleep(0.1)
-        n.say("--- restoring the upstream link ---")
-        net.wan(True)
-        ok = n.wait(lambda: n.count("signal", "SIGUSR2") >= 2 and n.link is None and
-                    n.seen("log", "router online"), 20, "hotspot back online (SIGUSR2, link removed)") and ok
-        ok = n.wait(lambda: n.count("request", "/ping") >= 2, 20, "web ping after the return") and ok
-        with open(net.router.root.path("/var/run/spotwarden.status")) as f:
-            n.say("router: /var/run/spotwarden.status: " + " ".join(f.read().split()[:7]))
-        n.say("--- the operator's view (GET /routers of heartbeat-collector, the same as /metrics) ---")
-        ok = collector_view(n, collector, "00-1A-2B-3C-4D-5E") and ok
-        n.say("--- stopping ---")
-    finally:
-        net.router.stop()
-        if collector:
+    with hotspot.Hotspot(secret=SECRET) as spot:
+        spot.serve(settings=SETTINGS, portal=PORTAL)
+        spot.operator.start_http()
+        collector = Collector(spot.operator.host, "127.0.0.1:9595", "--stale-after", "10")
+        try:
+            ok = narrate(spot, collector)
+        finally:
             collector.cleanup()
-        if radius:
-            radius.cleanup()
-        net.cleanup()
     if ok:
         print("demo: every expected transition was seen", flush=True)
         return 0
     print("demo: some expected transitions were not seen", flush=True)
     return 1
+
+
+def narrate(spot, collector):
+    """Starts spotwarden, cuts and restores the upstream link and tells what
+    it sees; True when every expected transition came."""
+    net = spot.net
+    ok = True
+    n = Narrator(net)
+    n.say("operator's host up: HTTP on %s:80, FreeRADIUS on 1812/1813, heartbeat-collector on "
+          "127.0.0.1:9595" % net.operator.address)
+    n.say("starting: " + COMMAND)
+    spot.start()
+    steps = [
+        (lambda: n.seen("signal", "SIGHUP"), 40, "portal configuration swapped in (SIGHUP)"),
+        (lambda: n.seen("log", "chilli is online"), 40, "RADIUS checks passed, chilli online"),
+        (lambda: n.seen("signal", "SIGUSR2"), 10, "chilli switched online (SIGPWR, SIGUSR2)"),
+        (lambda: n.seen("request", "/ping"), 20, "first web ping"),
+    ]
+    for predicate, timeout, what in steps:
+        ok = n.wait(predicate, timeout, what) and ok
+    n.say("--- cutting the router's upstream link (wan0 down) ---")
+    net.wan(False)
+    ok = n.wait(lambda: n.seen("signal", "SIGUSR1") and n.seen("link", "R001"), 20,
+                "hotspot offline (SIGUSR1, page R001)") and ok
+    end = time.time() + 6
+    while time.time() < end:
+        n.poll()
+        time.sleep(0.1)
+    n.say("--- restoring the upstream link ---")
+    net.wan(True)
+    ok = n.wait(lambda: n.count("signal", "SIGUSR2") >= 2 and n.link is None and
+                n.seen("log", "router online"), 20, "hotspot back online (SIGUSR2, link removed)") and ok
+    ok = n.wait(lambda: n.count("request", "/ping") >= 2, 20, "web ping after the return") and ok
+    with open(net.router.root.path("/var/run/spotwarden.status")) as f:
+        n.say("router: /var/run/spotwarden.status: " + " ".join(f.read().split()[:7]))
+    n.say("--- the operator's view (GET /routers of heartbeat-collector, the same as /metrics) ---")
+    ok = collector_view(n, collector, hotspot.NASID) and ok
+    n.say("--- stopping ---")
+    return ok
 
 
 if __name__ == "__main__":

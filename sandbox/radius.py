@@ -6,11 +6,11 @@ import re
 import shutil
 import subprocess
 import tempfile
-import time
 
 from sandbox import sandbox
 
 STOCK_CONFIG = "/etc/freeradius/3.0"
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 class FreeRadius:
@@ -69,24 +69,12 @@ class FreeRadius:
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
-_LISTENER = r"""
-import socket, sys, time
-sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-sock.bind((sys.argv[1], int(sys.argv[2])))
-out = open(sys.argv[3], "a", buffering=1)
-out.write("ready\n")
-while True:
-    data, peer = sock.recvfrom(2048)
-    out.write("%.6f %s %s\n" % (time.time(), peer[0], data.hex()))
-"""
-
-
 class SilentUdp(sandbox.Recorder):
     """Binds address:port in `host` and records every datagram, never
     answering: a RADIUS server that has gone quiet."""
 
     def __init__(self, host, address, port):
-        super().__init__(host, ["/usr/bin/python3", "-c", _LISTENER, address, str(port), "{log}"],
+        super().__init__(host, ["/usr/bin/python3", os.path.join(HERE, "udp_listener.py"), address, str(port), "{log}"],
                          "UDP listener")
 
     def datagrams(self):

@@ -7,6 +7,7 @@ whose /run (= /var/run), /var/tmp, /www, /var/log and /etc are directories of
 a scratch folder on the host side, so tests read what the programs left there.
 """
 
+import json
 import os
 import shutil
 import signal
@@ -23,7 +24,24 @@ PROGRAM_DIR = os.environ.get("SW_PROGRAM_DIR", BUILD_DIR)
 # A cross build's programs run in the router through this emulator command
 # ("qemu-mips-static -L /usr/mips-linux-gnu"); empty for a host build.
 EMULATOR = os.environ.get("SW_EMULATOR", "")
-OPERATOR_HOST = "portal.example.com"  # the build's default SPOTWARDEN_OPERATOR_HOST
+
+
+def _build_constants():
+    """The constants the build was made with, as sandbox/CMakeLists.txt
+    wrote them into the build folder."""
+    path = os.path.join(BUILD_DIR, "sandbox_config.json")
+    try:
+        with open(path) as f:
+            return json.load(f)
+    except FileNotFoundError:
+        raise SystemExit("sandbox: %s is missing: configure the build (SW_BUILD_DIR) first" % path)
+
+
+_CONSTANTS = _build_constants()
+OPERATOR_HOST = _CONSTANTS["operator_host"]
+OPERATOR_DOMAIN = _CONSTANTS["operator_domain"]
+OPERATOR_SCHEME = _CONSTANTS["operator_scheme"]  # of the settings and portal-config URLs
+TRACE_TARGET = _CONSTANTS["trace_target"]  # linkgauge's 'tracegw -I' host
 # Options of a sanitizer build's runtime, and where inside the router its
 # reports go (the router's /var/log/sanitizer.PID).
 SANITIZER_OPTIONS = ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS")
@@ -131,9 +149,13 @@ class Recorder:
 
 class RouterRoot:
     """The router's file system: a scratch folder on the host side and the
-    bubblewrap command line that makes it the router's root."""
+    bubblewrap command line that makes it the router's root. `options` are
+    more bwrap options for every program; `binds` (host path, router path)
+    pairs that replace or add files of the router, from then on."""
 
-    def __init__(self, hosts=None, nvram=None):
+    def __init__(self, hosts=None, nvram=None, options=()):
+        self.options = list(options)
+        self.binds = []
         self.dir = tempfile.mkdtemp(prefix="swrouter.")
         for d in ("run", "vartmp", "www", "log", "etc", "sbin"):
             os.makedirs(os.path.join(self.dir, d))
@@ -206,9 +228,9 @@ class RouterRoot:
             # The stand-ins' emulator scripts and the programs' libraries
             # (libcrypto) are named by their build-folder paths.
             args += ["--ro-bind", BUILD_DIR, BUILD_DIR]
-        for src, dst in extra_binds:
+        for src, dst in self.binds + list(extra_binds):
             args += ["--bind", src, dst]
-        return args + self.sanitizer_env()
+        return args + self.sanitizer_env() + self.options
 
     @staticmethod
     def sanitizer_env():
@@ -242,11 +264,11 @@ class Router:
     """A router: its network namespace plus its file system. Programs started
     with start() share one bubblewrap instance with a busybox syslogd, so
     killall sees only this router's processes and the log is collected in
-    /var/log/messages."""
+    /var/log/messages. `root_options` are more bwrap options (RouterRoot)."""
 
-    def __init__(self, name="router", hosts=None, nvram=None):
+    def __init__(self, name="router", hosts=None, nvram=None, root_options=()):
         self.host = Host(name)
-        self.root = RouterRoot(hosts=hosts, nvram=nvram)
+        self.root = RouterRoot(hosts=hosts, nvram=nvram, options=root_options)
         self.proc = None
 
     def start(self, command, env=None, stdout=None, stderr=None, extra_binds=()):
@@ -338,8 +360,11 @@ class Operator:
         it starts with "/"."""
         path = self.file(name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
+        # Swapped in whole: a request that comes while the test writes gets
+        # the old file or the new one, never a part.
+        with open(path + ".new", "wb") as f:
             f.write(content.encode() if isinstance(content, str) else content)
+        os.replace(path + ".new", path)
 
     def file(self, name):
         return os.path.join(self.docroot, name.lstrip("/")) if name.startswith("/") \
@@ -411,19 +436,20 @@ class Network:
     198.18.0.1/24 on up0). The router also has a LAN veth pair lan0/lan1
     (198.18.1.1/24 on lan0) and a radio stand-in ath0/ath1 whose MAC address
     is 00:1a:2b:3c:4d:5e, for --radiusnasif. The operator's host name
-    resolves to 198.18.0.1 in the router's /etc/hosts."""
+    resolves to 198.18.0.1 in the router's /etc/hosts. Several networks run
+    side by side with the namespaces' names told apart by `suffix`."""
 
     ROUTER_WAN = "198.18.0.2"
     OPERATOR = "198.18.0.1"
     LAN = "198.18.1.1"
     RADIO_MAC = "00:1a:2b:3c:4d:5e"
 
-    def __init__(self, nvram=None, hosts=None):
+    def __init__(self, nvram=None, hosts=None, suffix=""):
         names = {OPERATOR_HOST: self.OPERATOR}
         names.update(hosts or {})
-        self.router = Router(hosts=names, nvram=nvram if nvram is not None else
+        self.router = Router("router" + suffix, hosts=names, nvram=nvram if nvram is not None else
                              {"zelvanet_ssid": "Cafe Hotspot", "wlan0_channel": "6"})
-        self.operator = Operator(Host("operator"), self.OPERATOR)
+        self.operator = Operator(Host("operator" + suffix), self.OPERATOR)
         link(self.router.host, "wan0", self.ROUTER_WAN + "/24", self.operator.host, "up0", self.OPERATOR + "/24")
         link(self.router.host, "lan0", self.LAN + "/24", self.router.host, "lan1", None)
         link(self.router.host, "ath0", None, self.router.host, "ath1", None, a_mac=self.RADIO_MAC)

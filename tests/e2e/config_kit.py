@@ -4,17 +4,15 @@ network with the operator's HTTP server running and the test driver
 
 import os
 import subprocess
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", ".."))
-from sandbox import sandbox  # noqa: E402
+from sandbox import sandbox
 
 SWCONF = os.path.join(sandbox.BUILD_DIR, "tools", "swconf")
 CONF = "/var/run/chilli.conf"
 QUERY = "?nasid=00-1A-2B-3C-4D-5E&model=GX4410&fwrev=GX4410-3.01-1.0.0"
-PORTAL_URL = "http://%s/config/chilli.conf%s" % (sandbox.OPERATOR_HOST, QUERY)
-SETTINGS_URL = "http://%s/config/spotwarden.conf%s" % (sandbox.OPERATOR_HOST, QUERY)
+PORTAL_URL = "%s://%s/config/chilli.conf%s" % (sandbox.OPERATOR_SCHEME, sandbox.OPERATOR_HOST, QUERY)
+SETTINGS_URL = "%s://%s/config/spotwarden.conf%s" % (sandbox.OPERATOR_SCHEME, sandbox.OPERATOR_HOST, QUERY)
 SYSLOG = sandbox.START_SYSLOG
 
 

@@ -3,11 +3,9 @@ the host side (memory and descriptors from /proc), and start-up with extra
 environment or another portal configuration path."""
 
 import os
-import sys
 
-sys.path.insert(0, os.path.dirname(__file__))
-import hotspot_kit as kit  # noqa: E402
-from hotspot_kit import sandbox  # noqa: E402
+from sandbox import hotspot as kit
+from sandbox import sandbox
 
 # A sanitizer build carries shadow memory and quarantine: its figures say
 # nothing about the program's own use of memory.

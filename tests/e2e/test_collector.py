@@ -9,15 +9,13 @@ import os
 import random
 import struct
 import subprocess
-import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(__file__))
-import hotspot_kit as kit  # noqa: E402
-from hotspot_kit import sandbox  # noqa: E402
-from sandbox.collector import PROGRAM as collector_program  # noqa: E402
-from sandbox.collector import Collector, Prometheus, heartbeat, send_icmp  # noqa: E402
-from sandbox.icmp_peer import with_checksum  # noqa: E402
+from sandbox import hotspot as kit
+from sandbox import sandbox
+from sandbox.collector import PROGRAM as collector_program
+from sandbox.collector import Collector, Prometheus, heartbeat, send_icmp
+from sandbox.icmp_peer import with_checksum
 
 STALE_AFTER = 6
 UP = 'spotwarden_router_up{nasid="%s"}' % kit.NASID
@@ -41,7 +39,7 @@ class CollectorTest(unittest.TestCase):
         self.assertEqual((1, ""), (bad.returncode, bad.stdout))
         self.assertTrue(bad.stderr.startswith("usage: heartbeat-collector [--listen ADDR:PORT]"), bad.stderr)
 
-        spot = kit.Hotspot(self)
+        spot = self.enterContext(kit.Hotspot())
         spot.serve(settings=kit.settings_file(icmpping_interval=1), portal=kit.portal_file())
         spot.operator.start_http()
         op = spot.operator.host

@@ -5,11 +5,9 @@ says why."""
 import os
 import random
 import subprocess
-import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(__file__))
-from config_kit import CONF, ConfigTestCase, host_mount  # noqa: E402
+from tests.e2e.config_kit import CONF, ConfigTestCase, host_mount
 
 CURRENT = b"offline\nuamanydns\n"
 HEADER = "# chilli.conf\n"

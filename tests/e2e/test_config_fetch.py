@@ -1,14 +1,11 @@
 """The settings download retried until the operator's server delivers a
 valid file, with real wget and real pauses."""
 
-import os
 import subprocess
-import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(__file__))
-from config_kit import SETTINGS_URL, ConfigTestCase  # noqa: E402
-from sandbox import sandbox  # noqa: E402
+from tests.e2e.config_kit import SETTINGS_URL, ConfigTestCase
+from sandbox import sandbox
 
 
 class SettingsFetchTest(ConfigTestCase):
@@ -27,7 +24,7 @@ class SettingsFetchTest(ConfigTestCase):
         self.assertEqual("  probe.example.com", settings["icmpping_host"])
         self.assertEqual("hush", settings["radiussecret"])
         self.assertEqual("3600", settings["webping_interval"])
-        self.assertEqual("http://%s/ping" % sandbox.OPERATOR_HOST, settings["webping_url"])
+        self.assertEqual("%s://%s/ping" % (sandbox.OPERATOR_SCHEME, sandbox.OPERATOR_HOST), settings["webping_url"])
 
         reqs = self.op.requests()
         self.assertEqual([404, 200, 200], [r[4] for r in reqs])

@@ -3,21 +3,19 @@ make them: zero waits, a transfer cut off mid-file, a current portal
 configuration that vanished."""
 
 import os
-import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(__file__))
-import fault_kit  # noqa: E402
-import hotspot_kit as kit  # noqa: E402
-from hotspot_kit import sandbox  # noqa: E402
+from tests.e2e import fault_kit
+from sandbox import hotspot as kit
+from sandbox import sandbox
 
 CONF = "/var/run/chilli.conf"
 
 
 class ZeroWaitTest(unittest.TestCase):
     def test_zero_waits_keep_a_second_between_tries_and_rounds_and_are_logged_once(self):
-        spot = kit.Hotspot(self)
+        spot = self.enterContext(kit.Hotspot())
         spot.serve(settings=kit.settings_file(chilliconf_retry_interval=0, chilliconf_failure_wait=0,
                                               radiuscheck_failure_wait=0))  # chilli.conf is 404
         spot.operator.start_http()
@@ -42,11 +40,11 @@ class ZeroWaitTest(unittest.TestCase):
 
 class CutSettingsTest(unittest.TestCase):
     def test_settings_cut_off_mid_file_are_fetched_again_before_use(self):
-        spot = kit.Hotspot(self)
+        spot = self.enterContext(kit.Hotspot())
         # The router's wget gives up at the first break, as busybox's does.
         with open(spot.router.root.path("/etc/wgetrc"), "w") as f:
             f.write("tries = 1\n")
-        settings = kit.settings_file(webping_url=None) + "webping_url http://portal.example.com/ping\n"
+        settings = kit.settings_file(webping_url=None) + "webping_url http://%s/ping\n" % sandbox.OPERATOR_HOST
         spot.serve(settings=settings, portal=kit.portal_file())
         spot.operator.cut_next("spotwarden.conf", len(settings) - 3)  # ".../pi"
         spot.operator.start_http()
@@ -60,11 +58,8 @@ class CutSettingsTest(unittest.TestCase):
 
 class MissingCurrentTest(unittest.TestCase):
     def test_current_portal_configuration_deleted_while_online_is_installed_again(self):
-        spot = kit.Hotspot(self)
-        spot.serve(settings=kit.settings_file(), portal=kit.portal_file())
-        spot.operator.start_http()
-        spot.start()
-        spot.wait_logged("chilli is online", timeout=60)
+        spot = self.enterContext(kit.Hotspot())
+        spot.start_online(kit.settings_file(), kit.portal_file(), timeout=60)
         os.unlink(spot.router.root.path(CONF))
         fault_kit.wait_logged_more(spot, "chillispot config file updated", 1, timeout=30)
         sandbox.wait_for(lambda: spot.signal_names().count("SIGHUP") == 2, timeout=10, what="second SIGHUP")

@@ -1,12 +1,9 @@
 """The portal configuration update against the operator's HTTP server, with
 real wget, real killall and the chilli stand-in."""
 
-import os
-import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(__file__))
-from config_kit import CONF, ConfigTestCase  # noqa: E402
+from tests.e2e.config_kit import CONF, ConfigTestCase
 
 OFFLINE = "offline\nuamanydns\n"
 PORTAL = ("# chilli.conf for 00-1A-2B-3C-4D-5E\n"

@@ -2,14 +2,11 @@
 restarts it ten seconds after each crash, and neither the supervisor nor the
 keeper gains memory or descriptors meanwhile."""
 
-import os
-import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(__file__))
-import fault_kit  # noqa: E402
-import hotspot_kit as kit  # noqa: E402
+from tests.e2e import fault_kit
+from sandbox import hotspot as kit
 
 # Pages a process may touch for the first time late in its life (a deeper
 # stack, a code page) without leaking anything.
@@ -29,12 +26,9 @@ def footprint(pid, samples=10):
 
 class CrashingPortalTest(unittest.TestCase):
     def test_keeper_restarts_a_crashing_chilli_every_ten_seconds_while_nothing_grows(self):
-        spot = kit.Hotspot(self)
-        spot.serve(settings=kit.settings_file(icmpping_interval=1, webping_interval=2, chilliconf_update_interval=3),
-                   portal=kit.portal_file())
-        spot.operator.start_http()
-        spot.start(env={"CHILLI_EXIT_AFTER": "1", "CHILLI_EXIT_HOW": "crash"})
-        spot.wait_logged("chilli is online", timeout=40)
+        spot = self.enterContext(kit.Hotspot())
+        spot.start_online(kit.settings_file(icmpping_interval=1, webping_interval=2, chilliconf_update_interval=3),
+                          kit.portal_file(), env={"CHILLI_EXIT_AFTER": "1", "CHILLI_EXIT_HOW": "crash"})
         spot.wait_logged("chillispot config file unchanged", timeout=20)
         supervisor, keeper = fault_kit.spotwarden_pids(spot.router)
         self.assertIsNotNone(keeper)

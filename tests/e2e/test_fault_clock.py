@@ -5,14 +5,12 @@ twice in a tick; a clock set back holds every job until it catches up."""
 
 import glob
 import os
-import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(__file__))
-import fault_kit  # noqa: E402
-import hotspot_kit as kit  # noqa: E402
-from hotspot_kit import sandbox  # noqa: E402
+from tests.e2e import fault_kit
+from sandbox import hotspot as kit
+from sandbox import sandbox
 
 LIBFAKETIME = (glob.glob("/usr/lib/*/faketime/libfaketime.so.1") + [None])[0]
 OFFSET_FILE = "/var/run/faketime"
@@ -50,7 +48,7 @@ class ClockStepTest(unittest.TestCase):
         self.assertTrue(all(b - a > 0.9 for a, b in zip(refreshes, refreshes[1:])), refreshes)
 
     def test_clock_a_day_forward_an_hour_back_and_forward_again(self):
-        self.spot = spot = kit.Hotspot(self)
+        self.spot = spot = self.enterContext(kit.Hotspot())
         spot.serve(settings=kit.settings_file(telemetry_setuptime=1, icmpping_interval=2, webping_interval=WEBPING,
                                               chilliconf_update_interval=4),
                    portal=kit.portal_file())

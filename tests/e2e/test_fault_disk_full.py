@@ -4,12 +4,10 @@ nothing, and the refresh succeeds once there is room again."""
 
 import os
 import subprocess
-import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(__file__))
-import fault_kit  # noqa: E402
-import hotspot_kit as kit  # noqa: E402
+from tests.e2e import fault_kit
+from sandbox import hotspot as kit
 
 CONF = "/var/run/portal/chilli.conf"
 PAGE = 4096
@@ -17,7 +15,7 @@ PAGE = 4096
 
 class FullFileSystemTest(unittest.TestCase):
     def test_refresh_on_a_full_file_system_keeps_the_current_file_and_sends_no_reload(self):
-        spot = kit.Hotspot(self)
+        spot = self.enterContext(kit.Hotspot())
         portal_dir = spot.router.root.path("/var/run/portal")
         os.makedirs(portal_dir)
         subprocess.run(["mount", "-t", "tmpfs", "-o", "size=128k", "tinyportal", portal_dir], check=True)

@@ -5,13 +5,11 @@ and read afterwards without harm."""
 
 import os
 import random
-import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(__file__))
-import fault_kit  # noqa: E402
-import hotspot_kit as kit  # noqa: E402
-from hotspot_kit import sandbox  # noqa: E402
+from tests.e2e import fault_kit
+from sandbox import hotspot as kit
+from sandbox import sandbox
 
 CONF = "/var/run/chilli.conf"
 MB = 1 << 20
@@ -26,7 +24,7 @@ def junk(seed, size):
 
 class HugeDownloadTest(unittest.TestCase):
     def test_50_megabytes_of_junk_then_a_marked_50_megabyte_file(self):
-        spot = kit.Hotspot(self)
+        spot = self.enterContext(kit.Hotspot())
         spot.serve(settings=kit.settings_file(chilliconf_update_interval=3, webping_interval=60),
                    portal=kit.portal_file())
         spot.operator.start_http()
@@ -69,16 +67,13 @@ class HugeDownloadTest(unittest.TestCase):
             self.assertLess(fault_kit.memory_kb(supervisor, "VmHWM") - hwm_before, HWM_GROWTH_KB)
 
     def test_junk_server_names_are_read_and_probed_without_harm(self):
-        spot = kit.Hotspot(self)
+        spot = self.enterContext(kit.Hotspot())
         # radiusserver1 is 500 bytes of junk (no line end, NUL bytes and all),
         # radiusserver2 the real server, both among megabytes of junk.
         name = b"j\xff" + junk(4, 500).replace(b"\n", b"x").replace(b"\r", b"x")
         served = (b"# chilli.conf\n" + junk(5, 2 * MB) + b"\nradiusserver1 " + name +
                   b"\nradiusserver2 198.18.0.1\n" + junk(6, 2 * MB) + b"\n")
-        spot.serve(settings=kit.settings_file(), portal=served)
-        spot.operator.start_http()
-        spot.start()
-        spot.wait_logged("chilli is online", timeout=60)
+        spot.start_online(kit.settings_file(), served, timeout=60)
         sandbox.wait_for(lambda: "SIGUSR2" in spot.signal_names(), timeout=10, what="SIGUSR2")
 
         with open(spot.router.root.path(CONF), "rb") as f:

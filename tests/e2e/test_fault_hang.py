@@ -2,20 +2,17 @@
 killed by its time limit, the ping is logged as failed and the talkback loop
 goes on with its other jobs."""
 
-import os
-import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(__file__))
-import fault_kit  # noqa: E402
-import hotspot_kit as kit  # noqa: E402
-from hotspot_kit import sandbox  # noqa: E402
+from tests.e2e import fault_kit
+from sandbox import hotspot as kit
+from sandbox import sandbox
 
 
 class HungServerTest(unittest.TestCase):
     def test_hung_web_ping_is_killed_after_60_seconds_and_the_loop_goes_on(self):
-        spot = kit.Hotspot(self)
+        spot = self.enterContext(kit.Hotspot())
         spot.serve(settings=kit.settings_file(webping_interval=4, chilliconf_update_interval=6),
                    portal=kit.portal_file())
         with open(spot.operator.file("/ping") + ".hang", "w"):

@@ -6,15 +6,13 @@ reasonable time."""
 import os
 import random
 import signal
-import sys
 import threading
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(__file__))
-import fault_kit  # noqa: E402
-import hotspot_kit as kit  # noqa: E402
-from hotspot_kit import sandbox  # noqa: E402
+from tests.e2e import fault_kit
+from sandbox import hotspot as kit
+from sandbox import sandbox
 
 HOTSPOTS = 4
 KILLS_EACH = 13
@@ -30,29 +28,25 @@ def portal(variant):
     body = "".join("# operator's note %06d ..........................................\n" % n
                    for n in range(8192))
     return kit.portal_file(server1="198.18.0.1", server2="198.18.0.1", extra=body) + \
-        "uamhomepage https://portal.example.com/%s\n" % variant
+        "uamhomepage https://%s/%s\n" % (sandbox.OPERATOR_HOST, variant)
 
 
 VARIANTS = {v: portal(v) for v in ("a", "b")}
 INSTALLED = {v: (text + "radiussecret " + kit.SECRET + "\n").encode() for v, text in VARIANTS.items()}
 
 
-class KilledHotspot:
-    """A router and an operator's host of its own (the names differ from the
-    standard network's, the addresses are the same), spotwarden started again
-    and again, and the outcome of every kill."""
+class KillScenario:
+    """A hotspot of its own (the names differ from the standard network's,
+    the addresses are the same), spotwarden started again and again, and the
+    outcome of every kill."""
 
-    def __init__(self, index, seed):
-        self.router = sandbox.Router(name="router%d" % index,
-                                     hosts={sandbox.OPERATOR_HOST: sandbox.Network.OPERATOR})
-        self.operator = sandbox.Operator(sandbox.Host("operator%d" % index), sandbox.Network.OPERATOR)
-        sandbox.link(self.router.host, "wan0", sandbox.Network.ROUTER_WAN + "/24",
-                     self.operator.host, "up0", sandbox.Network.OPERATOR + "/24")
+    def __init__(self, spot, seed):
+        self.router = spot.router
+        self.operator = spot.operator
         # A shaped link stretches the download, so that the kills spread
         # over the whole update instead of landing after it.
         self.operator.host.run("tc", "qdisc", "add", "dev", "up0", "root", "tbf", "rate", "16mbit",
                                "burst", "32kb", "latency", "400ms")
-        self.router.root.install(kit.PROGRAM)
         self.operator.serve("spotwarden.conf", SETTINGS)
         self.operator.start_http()
         self.rnd = random.Random(seed)
@@ -164,18 +158,13 @@ class KilledHotspot:
         except Exception as e:  # handed to the test's thread
             self.error = e
 
-    def cleanup(self):
-        self.router.cleanup()
-        self.operator.cleanup()
-
 
 class KillDuringUpdateTest(unittest.TestCase):
     def test_fifty_kills_during_updates_leave_the_old_or_the_new_file_whole(self):
         spots = []
         for i in range(HOTSPOTS):
-            spot = KilledHotspot(i + 1, seed=100 + i)
-            self.addCleanup(spot.cleanup)
-            spots.append(spot)
+            spot = self.enterContext(kit.Hotspot(radius=False, suffix=str(i + 1)))
+            spots.append(KillScenario(spot, seed=100 + i))
         threads = [threading.Thread(target=s.run) for s in spots]
         for t in threads:
             t.start()

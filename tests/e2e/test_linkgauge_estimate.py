@@ -1,11 +1,8 @@
 """linkgauge over the shaped multi-hop path: a whole run to an estimate."""
 
-import os
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", ".."))
-from sandbox import chain  # noqa: E402
+from sandbox import chain
 
 RATE = 4000000  # bit/s: 3906.25 units of 1024 bit/s
 

@@ -2,11 +2,9 @@
 router over the multi-hop path."""
 
 import os
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", ".."))
-from sandbox import chain  # noqa: E402
+from sandbox import chain
 
 RESULT = "/var/tmp/bandwidth_result.txt"
 COPY = "/var/tmp/bandwidth_tmp.txt"

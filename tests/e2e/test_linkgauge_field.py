@@ -3,11 +3,9 @@ DNS names, trace tools that print bare addresses, and readers of the result
 files while a run replaces them."""
 
 import os
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", ".."))
-from sandbox import chain  # noqa: E402
+from sandbox import chain
 
 RESULT = "/var/tmp/bandwidth_result.txt"
 COPY = "/var/tmp/bandwidth_tmp.txt"

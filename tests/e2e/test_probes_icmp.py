@@ -2,14 +2,11 @@
 field by field, the walk over a host's addresses, replies it must refuse,
 and the failures it must log."""
 
-import os
 import struct
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", ".."))
-from sandbox import probe_driver, sandbox  # noqa: E402
-from sandbox.icmp_peer import checksum  # noqa: E402
+from sandbox import probe_driver, sandbox
+from sandbox.icmp_peer import checksum
 
 OPERATOR = sandbox.Network.OPERATOR
 SECOND = "198.18.0.3"

@@ -2,12 +2,9 @@
 absent server on the operator's host."""
 
 import hashlib
-import os
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", ".."))
-from sandbox import probe_driver, radius, sandbox  # noqa: E402
+from sandbox import probe_driver, radius, sandbox
 
 NASID = "00-1A-2B-3C-4D-5E"
 DEFAULT_SECRET = "kestrelmoss9"

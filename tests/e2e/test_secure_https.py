@@ -6,13 +6,11 @@ on the same host offers valid files and must never be asked."""
 import os
 import shutil
 import subprocess
-import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.dirname(__file__))
-import hotspot_kit as kit  # noqa: E402
-from hotspot_kit import sandbox  # noqa: E402
+from sandbox import hotspot as kit
+from sandbox import sandbox
 
 HTTPS_BUILD = os.environ.get("SW_HTTPS_BUILD_DIR", os.path.join(sandbox.BUILD_DIR, "https"))
 CA_ON_ROUTER = os.environ.get("SW_HTTPS_CA_CERTIFICATE", "/etc/operator-ca.pem")
@@ -105,7 +103,7 @@ class HttpsTest(unittest.TestCase):
                          what="%d refused handshakes with the %s certificate" % (count, label))
 
     def test_only_a_verified_server_is_trusted_and_plain_http_is_never_tried(self):
-        spot = kit.Hotspot(self)
+        spot = self.enterContext(kit.Hotspot())
         spot.router.root.install(os.path.join(HTTPS_BUILD, "spotwarden"))
         shutil.copy(self.ca, spot.router.root.path(CA_ON_ROUTER))
         # No webping_url: the built-in default, over https too.
@@ -121,7 +119,7 @@ class HttpsTest(unittest.TestCase):
         self.assertFalse(spot.logged("retrieved spotwarden config file"))
         self.assertEqual(R002, spot.router.link_target())
         command = ("executing: wget -q --ca-certificate=%s -O /var/run/spotwarden.conf -- "
-                   "https://portal.example.com/config/spotwarden.conf?nasid" % CA_ON_ROUTER)
+                   "https://%s/config/spotwarden.conf?nasid" % (CA_ON_ROUTER, sandbox.OPERATOR_HOST))
         self.assertTrue(any(m.startswith(command) for _, m in spot.messages()), command)
 
         # The real server: settings arrive; the portal configuration is missing (R003).

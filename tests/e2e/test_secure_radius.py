@@ -3,13 +3,11 @@ out of the system log and out of files others can read: spotwarden against
 FreeRADIUS with require_message_authenticator for the sandbox's client."""
 
 import os
-import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(__file__))
-import hotspot_kit as kit  # noqa: E402
-from hotspot_kit import sandbox  # noqa: E402
-from sandbox.radius import FreeRadius  # noqa: E402
+from sandbox import hotspot as kit
+from sandbox import sandbox
+from sandbox.radius import FreeRadius
 
 R005 = "/www/zelvanet_R005.html"
 UAM_SECRET = "uam-secret-4711"
@@ -27,7 +25,7 @@ class MessageAuthenticatorTest(unittest.TestCase):
         open(spot.router.root.path("/var/log/messages"), "w").close()
 
     def test_plain_probe_is_dropped_for_ever_then_the_signed_one_goes_online_and_secrets_stay_private(self):
-        spot = kit.Hotspot(self, radius=False)
+        spot = self.enterContext(kit.Hotspot(radius=False))
         spot.radius = FreeRadius(spot.operator.host, sandbox.Network.OPERATOR, kit.SECRET,
                                  require_message_authenticator=True)
         spot.radius.start()

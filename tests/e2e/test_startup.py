@@ -2,11 +2,9 @@
 offline portal configuration, offline-reason link, portal keeper, log."""
 
 import os
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", ".."))
-from sandbox import sandbox  # noqa: E402
+from sandbox import sandbox
 
 PROGRAM = os.path.join(sandbox.PROGRAM_DIR, "spotwarden")
 DEVICE_QUERY = os.path.join(sandbox.BUILD_DIR, "tools", "device_query")
@@ -22,20 +20,6 @@ USAGE = ("Usage: spotwarden <required args> [chillispot args...]\n"
 NASID = "00-1A-2B-3C-4D-5E"
 
 
-def cached(name, default):
-    """A build-time constant as the build directory's CMake cache holds it."""
-    try:
-        with open(os.path.join(sandbox.BUILD_DIR, "CMakeCache.txt")) as f:
-            for line in f:
-                if line.startswith(name + ":"):
-                    return line.rstrip("\n").split("=", 1)[1]
-    except FileNotFoundError:
-        pass
-    return default
-
-
-DOMAIN = cached("SPOTWARDEN_OPERATOR_DOMAIN", "example.com")
-
 OFFLINE_CONF = ("offline\n"
                 "radiusnasid %s\n"
                 "radiusserver1 127.0.0.1\n"
@@ -44,7 +28,7 @@ OFFLINE_CONF = ("offline\n"
                 "radiussecret kestrelmoss9\n"
                 "uamsecret kestrelmoss9\n"
                 "uamserver https://127.0.0.1/\n"
-                "uamanydns\n") % (NASID, DOMAIN)
+                "uamanydns\n") % (NASID, sandbox.OPERATOR_DOMAIN)
 
 WITH_SYSLOG = sandbox.START_SYSLOG
 

@@ -1,21 +1,18 @@
 """spotwarden's whole life in the sandbox, the paths that end online: the
 happy path with the refresh, and the paths on which no RADIUS probe is sent."""
 
-import os
-import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(__file__))
-import fault_kit  # noqa: E402
-import hotspot_kit as kit  # noqa: E402
-from hotspot_kit import sandbox  # noqa: E402
+from tests.e2e import fault_kit
+from sandbox import hotspot as kit
+from sandbox import sandbox
 
 R002 = "/www/zelvanet_R002.html"
 
 
 class HappyPathTest(unittest.TestCase):
     def test_offline_start_settings_swap_probes_online_heartbeat_webping_and_refresh(self):
-        spot = kit.Hotspot(self)
+        spot = self.enterContext(kit.Hotspot())
         spot.serve(settings=kit.settings_file(), portal=kit.portal_file())
         spot.operator.start_http()
         icmp = kit.IcmpCapture(spot.operator.host)
@@ -57,7 +54,7 @@ class HappyPathTest(unittest.TestCase):
         msgs = spot.messages()
         notices = [m for p, m in msgs if p == "user.notice"]
         for line in ("retrieved spotwarden config file", "attempting to update chillispot config file",
-                     "chillispot config file updated", "uamserver = https://portal.example.com/login",
+                     "chillispot config file updated", "uamserver = https://%s/login" % sandbox.OPERATOR_HOST,
                      "radius accounting test to [198.18.0.1] successful",
                      "radius authentication test to [198.18.0.1] successful"):
             self.assertTrue(any(line in m for m in notices), line)
@@ -69,8 +66,8 @@ class HappyPathTest(unittest.TestCase):
         self.assertEqual(1, spot.signal_names().count("SIGHUP"))
 
         # A changed file on the server is swapped in at the next refresh: one reload.
-        spot.serve(portal=kit.portal_file(uamserver="https://portal.example.com/new-login"))
-        spot.wait_logged("uamserver = https://portal.example.com/new-login", timeout=20)
+        spot.serve(portal=kit.portal_file(uamserver="https://%s/new-login" % sandbox.OPERATOR_HOST))
+        spot.wait_logged("uamserver = https://%s/new-login" % sandbox.OPERATOR_HOST, timeout=20)
         unchanged = fault_kit.count_logged(spot, "chillispot config file unchanged")
         fault_kit.wait_logged_more(spot, "chillispot config file unchanged", unchanged, timeout=30)
         self.assertEqual(2, spot.signal_names().count("SIGHUP"))
@@ -82,13 +79,10 @@ class HappyPathTest(unittest.TestCase):
 
 class NoProbeTest(unittest.TestCase):
     def run_without_probes(self, settings, portal):
-        spot = kit.Hotspot(self, radius=False)
+        spot = self.enterContext(kit.Hotspot(radius=False))
         peer = kit.RadiusPeer(spot.net, "silent")
         self.addCleanup(peer.cleanup)
-        spot.serve(settings=settings, portal=portal)
-        spot.operator.start_http()
-        spot.start()
-        spot.wait_logged("chilli is online", timeout=40)
+        spot.start_online(settings, portal)
         sandbox.wait_for(lambda: "SIGUSR2" in spot.signal_names(), timeout=10, what="SIGUSR2")
         self.assertEqual([], peer.datagrams())
         self.assertEqual(["SIGHUP", "SIGPWR", "SIGUSR2"], spot.signal_names())

@@ -2,20 +2,18 @@
 down, RADIUS servers silent, and the pages and waits that go with them."""
 
 import os
-import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(__file__))
-import fault_kit  # noqa: E402
-import hotspot_kit as kit  # noqa: E402
-from hotspot_kit import sandbox  # noqa: E402
+from tests.e2e import fault_kit
+from sandbox import hotspot as kit
+from sandbox import sandbox
 
 R002, R003, R004, R005 = ("/www/zelvanet_R%03d.html" % n for n in (2, 3, 4, 5))
 
 
 class OperatorDownTest(unittest.TestCase):
     def test_failed_series_show_r003_and_wait_then_online_once_files_are_served(self):
-        spot = kit.Hotspot(self)
+        spot = self.enterContext(kit.Hotspot())
         spot.start()  # nothing listens on the operator's host yet
         spot.wait_logged("starting chillispot", timeout=15)
         fault_kit.wait_logged_more(spot, "attempting to download spotwarden config file", 1, timeout=30)
@@ -46,7 +44,7 @@ class OperatorDownTest(unittest.TestCase):
 
 class RadiusTest(unittest.TestCase):
     def start(self, mode, server1, server2):
-        spot = kit.Hotspot(self)
+        spot = self.enterContext(kit.Hotspot())
         peer = kit.RadiusPeer(spot.net, mode)
         self.addCleanup(peer.cleanup)
         spot.serve(settings=kit.settings_file(), portal=kit.portal_file(server1=server1, server2=server2))

@@ -1,23 +1,31 @@
-"""The whole hotspot in the sandbox for end-to-end scenarios of spotwarden:
-the router running spotwarden (with the chilli stand-in and a syslog daemon),
-the operator's host serving spotwarden.conf and chilli.conf over HTTP and
-answering the ICMP heartbeat, FreeRADIUS there, and a watcher that records
-the offline-reason link over time."""
+"""The whole hotspot in the sandbox, for the end-to-end scenarios of
+spotwarden, the demo and the benchmarks: the router running spotwarden (with
+the chilli stand-in and a syslog daemon), the operator's host serving
+spotwarden.conf and chilli.conf over HTTP and answering the ICMP heartbeat,
+FreeRADIUS there, and a watcher that records the offline-reason link over
+time."""
 
 import os
-import sys
 import threading
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", ".."))
-from sandbox import sandbox  # noqa: E402
-from sandbox.radius import FreeRadius  # noqa: E402
+from sandbox import sandbox
+from sandbox.radius import FreeRadius
+
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 PROGRAM = os.path.join(sandbox.PROGRAM_DIR, "spotwarden")
 NASID = "00-1A-2B-3C-4D-5E"
 SECRET = "sandbox-secret"
 IDENTITY = "nasid=00-1A-2B-3C-4D-5E&model=GX4410&fwrev=GX4410-3.01-1.0.0"
-ARGS = "--radiusnasif ath0 --lanif lan0 -c /var/run/chilli.conf --radiussecret " + SECRET
+
+
+def command_args(secret=SECRET):
+    """spotwarden's command line in the hotspot, after the program's path."""
+    return "--radiusnasif ath0 --lanif lan0 -c /var/run/chilli.conf --radiussecret " + secret
+
+
+ARGS = command_args()
 
 # Short intervals so a scenario takes seconds, not hours.
 FAST_SETTINGS = {
@@ -26,7 +34,7 @@ FAST_SETTINGS = {
     "icmpping_failure_wait": 1,
     "icmpping_retry_interval": 1,
     "icmpping_retries": 2,
-    "webping_url": "http://portal.example.com/ping",
+    "webping_url": "http://%s/ping" % sandbox.OPERATOR_HOST,
     "webping_interval": 4,
     "chilliconf_update_interval": 6,
     "chilliconf_retries": 2,
@@ -47,7 +55,7 @@ def settings_file(**overrides):
     return "\n".join(lines) + "\n"
 
 
-def portal_file(server1="198.18.0.1", server2="198.18.0.1", uamserver="https://portal.example.com/login",
+def portal_file(server1="198.18.0.1", server2="198.18.0.1", uamserver="https://%s/login" % sandbox.OPERATOR_HOST,
                 extra=""):
     lines = ["# chilli.conf served to the sandbox hotspot"]
     if server1:
@@ -87,19 +95,34 @@ class LinkWatcher(threading.Thread):
 
 
 class Hotspot:
-    def __init__(self, test, radius=True):
-        self.net = sandbox.Network()
-        test.addCleanup(self.cleanup)
+    """The hotspot, built when made (its network named with `suffix`, so
+    that several can run side by side) and taken apart when the `with`
+    block it serves ends. FreeRADIUS with `secret` runs on the operator's
+    host unless `radius` is false."""
+
+    def __init__(self, radius=True, secret=SECRET, suffix=""):
+        self.secret = secret
+        self.net = sandbox.Network(suffix=suffix)
         self.router = self.net.router
         self.operator = self.net.operator
-        self.router.root.install(PROGRAM)
-        self.operator.serve("/ping", "pong\n")
         self.radius = None
-        if radius:
-            self.radius = FreeRadius(self.operator.host, sandbox.Network.OPERATOR, SECRET)
-            self.radius.start()
         self.watcher = LinkWatcher(self.router)
         self.started = None
+        try:
+            self.router.root.install(PROGRAM)
+            self.operator.serve("/ping", "pong\n")
+            if radius:
+                self.radius = FreeRadius(self.operator.host, sandbox.Network.OPERATOR, secret)
+                self.radius.start()
+        except BaseException:
+            self.cleanup()
+            raise
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.cleanup()
 
     def serve(self, settings=None, portal=None):
         if settings is not None:
@@ -107,12 +130,21 @@ class Hotspot:
         if portal is not None:
             self.operator.serve("chilli.conf", portal)
 
-    def start(self, args=ARGS, env=None, launcher=""):
-        """Starts spotwarden; `env` adds environment for the router's programs,
-        `launcher` a command line that execs spotwarden's."""
+    def start(self, args=None, env=None, launcher=""):
+        """Starts spotwarden (with command_args() unless `args` are given);
+        `env` adds environment for the router's programs, `launcher` a
+        command line that execs spotwarden's."""
         self.watcher.start()
         self.started = time.time()
-        self.router.start(launcher + "/sbin/spotwarden " + args, env=env)
+        self.router.start(launcher + "/sbin/spotwarden " + (args or command_args(self.secret)), env=env)
+
+    def start_online(self, settings, portal, timeout=40, **start):
+        """Serves `settings` and `portal` over HTTP, starts spotwarden (with
+        start()'s keywords) and waits until it has brought chilli online."""
+        self.serve(settings=settings, portal=portal)
+        self.operator.start_http()
+        self.start(**start)
+        self.wait_logged("chilli is online", timeout=timeout)
 
     # --- observations -----------------------------------------------------
 
@@ -143,11 +175,14 @@ class Hotspot:
         return [r for r in self.operator.requests() if r[3].startswith(path_prefix)]
 
     def cleanup(self):
-        self.watcher.stop() if self.watcher.is_alive() else None
+        if self.watcher.is_alive():
+            self.watcher.stop()
         self.router.stop()
-        if self.radius:
-            self.radius.cleanup()
-        self.net.cleanup()
+        try:
+            if self.radius:
+                self.radius.cleanup()
+        finally:
+            self.net.cleanup()
 
 
 def without_blips(changes, gap=1.0):
@@ -202,24 +237,6 @@ class RadiusPeer(sandbox.Recorder):
     datagram."""
 
     ADDRESS = "198.18.3.2"
-    SCRIPT = r"""
-import select, socket, sys, time
-mode, log, address = sys.argv[1], open(sys.argv[2], "a", buffering=1), sys.argv[3]
-socks = {}
-for port in (1812, 1813):
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.bind((address, port))
-    socks[s] = port
-log.write("ready\n")
-while True:
-    for s in select.select(list(socks), [], [])[0]:
-        data, peer = s.recvfrom(4096)
-        log.write("%.3f %d %d\n" % (time.time(), socks[s], len(data)))
-        if mode == "acct-only" and socks[s] == 1813:
-            s.sendto(bytes([5, data[1]]) + (20).to_bytes(2, "big") + bytes(16), peer)
-        elif mode == "sizes":
-            s.sendto(b"" if socks[s] == 1813 else bytes([2, data[1]]) + (bytes(range(256)) * 16)[:4094], peer)
-"""
 
     def __init__(self, net, mode, on_router=False):
         self.own_host = not on_router
@@ -228,7 +245,8 @@ while True:
         else:
             self.host, address = sandbox.Host("radius1"), self.ADDRESS
             sandbox.link(net.router.host, "rad0", "198.18.3.1/24", self.host, "rad1", self.ADDRESS + "/24")
-        super().__init__(self.host, ["/usr/bin/python3", "-c", self.SCRIPT, mode, "{log}", address], "RADIUS peer")
+        super().__init__(self.host, ["/usr/bin/python3", os.path.join(HERE, "radius_peer.py"), mode, "{log}",
+                                     address], "RADIUS peer")
 
     def datagrams(self):
         """(time, port) of each datagram received."""
