@@ -45,13 +45,19 @@ def _ppid(pid):
         return -1
 
 
+def spotwarden_processes(router):
+    """Host-side pids of every process of the router's namespace still
+    running spotwarden's image."""
+    out = router.host.run("ip", "netns", "pids", router.host.name, check=False)
+    return [p for p in map(int, out.split()) if _cmdline(p)[:1] == [b"/sbin/spotwarden"]]
+
+
 def spotwarden_pids(router):
     """(supervisor, keeper) host-side pids of the router's spotwarden; None
     for either that is not running. The keeper is the supervisor's oldest
     child still running spotwarden's image (a child about to exec wget or
     killall is younger)."""
-    out = router.host.run("ip", "netns", "pids", router.host.name, check=False)
-    ours = [p for p in map(int, out.split()) if _cmdline(p)[:1] == [b"/sbin/spotwarden"]]
+    ours = spotwarden_processes(router)
     supervisors = [p for p in ours if _ppid(p) not in ours]
     supervisor = supervisors[0] if len(supervisors) == 1 else None
     children = sorted(p for p in ours if supervisor and _ppid(p) == supervisor)

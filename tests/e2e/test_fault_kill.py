@@ -100,6 +100,10 @@ class KillScenario:
         # with it go the keeper, chilli and any wget in flight.
         self.router.proc.wait(timeout=10)
         self.router.proc = None
+        # A killed process of the old run may still be exiting (slowly under a
+        # sanitizer); the next run must not take it for its own supervisor.
+        sandbox.wait_for(lambda: not fault_kit.spotwarden_processes(self.router), timeout=30,
+                         what="the killed run's processes gone")
 
     # --- the scenario -----------------------------------------------------------
 
