@@ -218,8 +218,8 @@ class IcmpCapture:
         return "listening on" in self.err.read()
 
     def times(self):
-        with open(self.path) as f:
-            return [float(line.split()[0]) for line in f if "ICMP echo request" in line]
+        return [float(line.split()[0]) for line in sandbox.complete_lines(self.path)
+                if "ICMP echo request" in line]
 
     def cleanup(self):
         sandbox.stop(self.proc)

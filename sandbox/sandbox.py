@@ -74,6 +74,16 @@ def wait_for(predicate, timeout=10.0, interval=0.05, what="condition"):
         time.sleep(interval)
 
 
+def complete_lines(path, errors=None):
+    """The lines of a log that another process is appending to, without
+    their newlines. The last line is left out until its newline is there:
+    a read can land in the middle of the writer's write, so the file may end
+    in half a line."""
+    with open(path, errors=errors) as f:
+        text = f.read()
+    return text[:text.rfind("\n") + 1].splitlines()
+
+
 class Host:
     """A network namespace."""
 
@@ -137,8 +147,7 @@ class Recorder:
 
     def lines(self, with_ready=False):
         """The events recorded so far, one text line each."""
-        with open(self.path) as f:
-            lines = f.read().splitlines()
+        lines = complete_lines(self.path)
         return lines if with_ready else lines[1:]
 
     def cleanup(self):
@@ -299,12 +308,11 @@ class Router:
         """The router's system log as (facility.priority, message) pairs."""
         out = []
         try:
-            with open(self.root.path("/var/log/messages"), errors="replace") as f:
-                for line in f:
-                    # "Dec  7 23:59:59 host user.notice spotwarden: text"
-                    parts = line.rstrip("\n").split(None, 5)
-                    if len(parts) == 6:
-                        out.append((parts[4], parts[5]))
+            for line in complete_lines(self.root.path("/var/log/messages"), errors="replace"):
+                # "Dec  7 23:59:59 host user.notice spotwarden: text"
+                parts = line.split(None, 5)
+                if len(parts) == 6:
+                    out.append((parts[4], parts[5]))
         except FileNotFoundError:
             pass
         return out
@@ -313,11 +321,10 @@ class Router:
         """The chilli stand-in's journal as lists of fields (time as float)."""
         out = []
         try:
-            with open(self.root.path("/var/run/chilli.journal")) as f:
-                for line in f:
-                    fields = line.rstrip("\n").split("\t")
-                    fields[0] = float(fields[0])
-                    out.append(fields)
+            for line in complete_lines(self.root.path("/var/run/chilli.journal")):
+                fields = line.split("\t")
+                fields[0] = float(fields[0])
+                out.append(fields)
         except FileNotFoundError:
             pass
         return out
@@ -416,10 +423,9 @@ class Operator:
         with `tls`, that of the HTTPS server."""
         out = []
         try:
-            with open(self.https_log if tls else self.request_log) as f:
-                for line in f:
-                    t, client, method, path, status = line.split()
-                    out.append((float(t), client, method, path, int(status)))
+            for line in complete_lines(self.https_log if tls else self.request_log):
+                t, client, method, path, status = line.split()
+                out.append((float(t), client, method, path, int(status)))
         except FileNotFoundError:
             pass
         return out

@@ -21,8 +21,7 @@ class Flooder:
         sandbox.wait_for(lambda: self.lines()[:1] == ["ready"], what="ICMP flooder")
 
     def lines(self):
-        with open(self.path) as f:
-            return f.read().splitlines()
+        return sandbox.complete_lines(self.path)
 
     def sent(self):
         counts = [int(line.split()[1]) for line in self.lines() if line.startswith("sent ")]
