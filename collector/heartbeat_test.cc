@@ -24,9 +24,7 @@ std::vector<unsigned char> datagram_from_router(const char* nasid) {
   info.mem_unit = 1024;
   info.procs = 42;
   pack_icmp_sysinfo(message, info);
-  uint16_t sum = icmp_checksum(message, length);
-  message[2] = static_cast<unsigned char>(sum >> 8);
-  message[3] = static_cast<unsigned char>(sum);
+  icmp_seal(message, length);
   const unsigned char ip[20] = {0x45, 0, 0, 0, 0, 0, 0x40, 0, 64, 1, 0, 0, 198, 18, 0, 2, 198, 18, 0, 1};
   std::vector<unsigned char> d(sizeof ip + length);
   memcpy(d.data(), ip, sizeof ip);
@@ -38,10 +36,7 @@ std::vector<unsigned char> datagram_from_router(const char* nasid) {
 
 // Sets the ICMP checksum of `d` right again after a change.
 void fix_checksum(std::vector<unsigned char>& d) {
-  d[22] = d[23] = 0;
-  uint16_t sum = icmp_checksum(d.data() + 20, d.size() - 20);
-  d[22] = static_cast<unsigned char>(sum >> 8);
-  d[23] = static_cast<unsigned char>(sum);
+  icmp_seal(d.data() + 20, d.size() - 20);
 }
 
 bool decodes(const std::vector<unsigned char>& d) {

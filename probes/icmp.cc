@@ -124,6 +124,11 @@ uint16_t icmp_checksum(const unsigned char* data, size_t length) {
   return static_cast<uint16_t>(~sum);
 }
 
+void icmp_seal(unsigned char* message, size_t length) {
+  put16(message + 2, 0);
+  put16(message + 2, icmp_checksum(message, length));
+}
+
 bool icmp_reply_matches(const unsigned char* datagram, size_t length, uint16_t id) {
   // The magic ends at offset 35, so a shorter datagram cannot carry it.
   if (length < kIpHeaderLength + kMagicOffset + sizeof kMagic) {
@@ -164,8 +169,7 @@ int test_ping(const char* host, const char* nasid, int passes, int timeout) {
     put16(message + 6, static_cast<uint32_t>(pass));
     for (int i = 0; i < count; ++i) {
       fill_icmp_sysinfo(message);
-      put16(message + 2, 0);
-      put16(message + 2, icmp_checksum(message, length));
+      icmp_seal(message, length);
       if (sendto(fd.get(), message, length, 0, reinterpret_cast<const struct sockaddr*>(&addresses[i]),
                  sizeof addresses[i]) < 0) {
         LOG("%s: %s: sendto() failed: %s\n", kProgName, "test_ping", strerror(errno));

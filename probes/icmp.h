@@ -28,6 +28,9 @@ void fill_icmp_sysinfo(unsigned char* message);
 // Internet checksum (RFC 1071) of `length` bytes; an odd last byte counts as
 // the high byte of a zero-padded word.
 uint16_t icmp_checksum(const unsigned char* data, size_t length);
+// Stores the checksum of a filled-in message of `length` bytes in its
+// checksum field.
+void icmp_seal(unsigned char* message, size_t length);
 
 // True when the `length` bytes received on the raw socket (IPv4 header of 20
 // bytes included) are an echo reply to a probe with identifier `id`. Never

@@ -59,9 +59,7 @@ TEST(IcmpChecksum, EvenAndOddLengths) {
     unsigned char message[kIcmpMessageMax];
     size_t length = icmp_build_probe(message, 0x1234, nasid);
     fill_icmp_sysinfo(message);
-    uint16_t sum = icmp_checksum(message, length);
-    message[2] = static_cast<unsigned char>(sum >> 8);
-    message[3] = static_cast<unsigned char>(sum);
+    icmp_seal(message, length);
     EXPECT_EQ(0, icmp_checksum(message, length)) << nasid;
   }
 }

@@ -56,9 +56,7 @@ int main(int argc, char** argv) {
         info.freeram = 16 << 20;
         info.procs = 40;
         pack_icmp_sysinfo(m, info);
-        uint16_t sum = icmp_checksum(m, length);
-        m[2] = static_cast<unsigned char>(sum >> 8);
-        m[3] = static_cast<unsigned char>(sum);
+        icmp_seal(m, length);
         iov[i] = {m, length};
         headers[i] = {};
         headers[i].msg_hdr.msg_name = &to;

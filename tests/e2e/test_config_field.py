@@ -39,7 +39,7 @@ class ZeroWaitTest(unittest.TestCase):
 
 
 class CutSettingsTest(unittest.TestCase):
-    def test_settings_cut_off_mid_file_are_fetched_again_before_use(self):
+    def test_cut_settings_are_fetched_again_and_a_vanished_portal_configuration_installed_again(self):
         spot = self.enterContext(kit.Hotspot())
         # The router's wget gives up at the first break, as busybox's does.
         with open(spot.router.root.path("/etc/wgetrc"), "w") as f:
@@ -55,11 +55,7 @@ class CutSettingsTest(unittest.TestCase):
         self.assertTrue(spot.logged("download of '/var/run/spotwarden.conf' incomplete, wget status"))
         self.assertEqual([], [r[3] for r in spot.requests("/pi") if not r[3].startswith("/ping?")])
 
-
-class MissingCurrentTest(unittest.TestCase):
-    def test_current_portal_configuration_deleted_while_online_is_installed_again(self):
-        spot = self.enterContext(kit.Hotspot())
-        spot.start_online(kit.settings_file(), kit.portal_file(), timeout=60)
+        # The current portal configuration deleted while online comes back.
         os.unlink(spot.router.root.path(CONF))
         fault_kit.wait_logged_more(spot, "chillispot config file updated", 1, timeout=30)
         sandbox.wait_for(lambda: spot.signal_names().count("SIGHUP") == 2, timeout=10, what="second SIGHUP")

@@ -49,20 +49,8 @@ class HeartbeatTest(unittest.TestCase):
         self.assertEqual(["SIGHUP", "SIGPWR", "SIGUSR2", "SIGUSR1"], spot.signal_names())
 
 
-class InheritedSignalTest(unittest.TestCase):
-    def test_started_with_sigchld_ignored_still_reads_every_exit_status(self):
-        spot = self.enterContext(kit.Hotspot())
-        spot.serve(settings=kit.settings_file(), portal=kit.portal_file())
-        spot.operator.start_http()
-        spot.start(launcher=SIGCHLD_IGNORED)
-        online(spot)
-        self.assertFalse(spot.logged("waitpid()"))
-        self.assertIn(("user.debug", "child 'wget' exited with status: 0"), spot.messages())
-        self.assertEqual(["SIGHUP", "SIGPWR", "SIGUSR2"], spot.signal_names())
-
-
-class RadiusAddressTest(unittest.TestCase):
-    def test_radius_name_for_no_address_is_never_probed_on_the_router_itself(self):
+class StartTest(unittest.TestCase):
+    def test_started_with_sigchld_ignored_and_a_radius_name_for_no_address(self):
         spot = self.enterContext(kit.Hotspot())
         spot.router.root.write_hosts({sandbox.OPERATOR_HOST: sandbox.Network.OPERATOR,
                                       "radius-gone.example.com": "0.0.0.0"})
@@ -72,8 +60,13 @@ class RadiusAddressTest(unittest.TestCase):
         spot.serve(settings=kit.settings_file(),
                    portal=kit.portal_file(server1="radius-gone.example.com", server2=sandbox.Network.OPERATOR))
         spot.operator.start_http()
-        spot.start()
+        spot.start(launcher=SIGCHLD_IGNORED)
         online(spot)
+        # Every exit status is still read...
+        self.assertFalse(spot.logged("waitpid()"))
+        self.assertIn(("user.debug", "child 'wget' exited with status: 0"), spot.messages())
+        self.assertEqual(["SIGHUP", "SIGPWR", "SIGUSR2"], spot.signal_names())
+        # ...and the name for no address is never probed on the router itself.
         self.assertEqual([], itself.datagrams())
         self.assertEqual(2, sum(m == "new_radius_socket: WARNING: no A records found for [radius-gone.example.com]"
                                 for _, m in spot.messages()))
