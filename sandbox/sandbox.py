@@ -42,6 +42,7 @@ OPERATOR_HOST = _CONSTANTS["operator_host"]
 OPERATOR_DOMAIN = _CONSTANTS["operator_domain"]
 OPERATOR_SCHEME = _CONSTANTS["operator_scheme"]  # of the settings and portal-config URLs
 TRACE_TARGET = _CONSTANTS["trace_target"]  # linkgauge's 'tracegw -I' host
+LIBRARY_DIR = _CONSTANTS["library_dir"]  # the programs' libcrypto, wherever the build found it
 # Options of a sanitizer build's runtime, and where inside the router its
 # reports go (the router's /var/log/sanitizer.PID).
 SANITIZER_OPTIONS = ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS")
@@ -235,8 +236,10 @@ class RouterRoot:
                 "--setenv", "CHILLI_JOURNAL", "/var/run/chilli.journal"]
         if EMULATOR:
             # The stand-ins' emulator scripts and the programs' libraries
-            # (libcrypto) are named by their build-folder paths.
+            # (libcrypto) are named by their build-machine paths.
             args += ["--ro-bind", BUILD_DIR, BUILD_DIR]
+            if LIBRARY_DIR:
+                args += ["--ro-bind", LIBRARY_DIR, LIBRARY_DIR]
         for src, dst in self.binds + list(extra_binds):
             args += ["--bind", src, dst]
         return args + self.sanitizer_env() + self.options
