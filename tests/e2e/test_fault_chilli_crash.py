@@ -7,6 +7,7 @@ import unittest
 
 from tests.e2e import fault_kit
 from sandbox import hotspot as kit
+from sandbox import sandbox
 
 # Pages a process may touch for the first time late in its life (a deeper
 # stack, a code page) without leaking anything.
@@ -33,9 +34,13 @@ class CrashingPortalTest(unittest.TestCase):
         supervisor, keeper = fault_kit.spotwarden_pids(spot.router)
         self.assertIsNotNone(keeper)
         before = {pid: footprint(pid) for pid in (supervisor, keeper)}
-        crashes_before = len([e for e in spot.router.chilli_journal() if e[1] == "crash"])
+        def crash_count():
+            return len([e for e in spot.router.chilli_journal() if e[1] == "crash"])
+        crashes_before = crash_count()
 
+        # A minute at least, and five crashes, however slow the machine.
         time.sleep(60)
+        sandbox.wait_for(lambda: crash_count() - crashes_before >= 5, timeout=60, what="five crashes")
 
         self.assertEqual((supervisor, keeper), fault_kit.spotwarden_pids(spot.router))
         after = {pid: footprint(pid) for pid in (supervisor, keeper)}
@@ -48,11 +53,14 @@ class CrashingPortalTest(unittest.TestCase):
         starts = [e[0] for e in journal if e[1] == "start"]
         crashes = [e[0] for e in journal if e[1] == "crash"]
         self.assertGreaterEqual(len(crashes) - crashes_before, 5)
-        # Each chilli lives its second; the next one comes ten seconds after.
+        # Each chilli lives its second; the next one comes ten seconds after,
+        # never sooner, and after one pause, not two. The upper bounds leave
+        # room for a busy machine (a sanitized keeper's fork and a loaded CPU
+        # have been seen to add three seconds).
         for start, crash in zip(starts, crashes):
-            self.assertTrue(0.9 < crash - start < 1.6, (start, crash))
+            self.assertTrue(0.9 < crash - start < 5.0, (start, crash))
         for crash, restart in zip(crashes, starts[1:]):
-            self.assertTrue(9.9 < restart - crash < 11.0, (crash, restart))
+            self.assertTrue(9.9 < restart - crash < 19.9, (crash, restart))
         msgs = spot.messages()
         died = msgs.count(("user.notice", "chillispot has died, pausing before restart."))
         self.assertGreaterEqual(died, len(crashes))
