@@ -103,9 +103,8 @@ TEST_F(MeasureTest, FailedSamplesAreLeftOutUntilFewerThanThreeRemain) {
   }
 }
 
-// /var/tmp is everyone's: a link planted at a side file's name is never
-// followed, and a side file that cannot be made (here a directory in its
-// way, on the router a full /var/tmp) leaves no earlier result standing.
+// A link planted at a side file's name is never followed; a side file that
+// cannot be made (here a directory, on the router a full /var/tmp) is skipped.
 TEST_F(MeasureTest, ResultsAre0644WhateverTheUmaskThroughNoPlantedLinkAndInPlaceWhenNoSideFile) {
   ASSERT_EQ(0, symlink("/var/tmp/victim", (std::string(kResultFile) + kResultSideSuffix).c_str()));
   ASSERT_EQ(0, mkdir((std::string(kResultCopyFile) + kResultSideSuffix).c_str(), 0700));

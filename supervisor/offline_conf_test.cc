@@ -58,7 +58,7 @@ TEST_F(ScratchDir, FileThatCannotBeWrittenWholeIsNotWritten) {
   std::ofstream(path) << "an earlier online configuration\n";
   // /dev/full opens, but every write fails for want of space.
   ASSERT_EQ(0, symlink("/dev/full", (path + ".NEW").c_str()));
-  struct stat full;
+  struct stat full, after;
   ASSERT_EQ(0, stat("/dev/full", &full));
   LogCapture logs;
   EXPECT_EQ(-1, chillispot_conf_write_offline(path.c_str(), "N"));
@@ -66,14 +66,12 @@ TEST_F(ScratchDir, FileThatCannotBeWrittenWholeIsNotWritten) {
   EXPECT_NE(0, access((path + ".NEW").c_str(), F_OK)) << "the side file is removed";
   EXPECT_TRUE(logs.contains(LOG_NOTICE, "spotwarden: failed to write config file '" + path +
                                             "', removed it: No space left on device"));
-  struct stat after;
   ASSERT_EQ(0, stat("/dev/full", &after));
   EXPECT_EQ(full.st_mode, after.st_mode) << "what the side file's name pointed at is not made private";
 }
 
-// The first portal configuration installed takes over this file's mode, and
-// it holds the RADIUS secret: private from start-up, unless the firmware
-// chose a mode and owner for the file, which then outlive the rewrite.
+// The first portal configuration installed (with the secret) takes over this
+// file's mode: private, unless the firmware chose a mode and owner to keep.
 TEST_F(ScratchDir, PrivateWhenNewOtherwiseTheReplacedFilesModeAndOwnerWhateverTheUmask) {
   std::string path = dir_ + "/chilli.conf";
   mode_t mask = umask(0);

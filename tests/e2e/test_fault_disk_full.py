@@ -64,7 +64,7 @@ class FullFileSystemTest(unittest.TestCase):
     def test_linkgauge_on_a_full_var_tmp_rewrites_both_results_in_place_and_logs_it(self):
         c = chain.Chain()
         self.addCleanup(c.cleanup)
-        tmp = c.router.root.path("/var/tmp")
+        tmp = c.router.root.path("/var/tmp/")
         subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tinytmp", tmp], check=True)
         self.addCleanup(subprocess.run, ["umount", "-l", tmp])
         results = ["/var/tmp/bandwidth_result.txt", "/var/tmp/bandwidth_tmp.txt"]
