@@ -1,8 +1,12 @@
 #include "bandwidth/measure.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include "bandwidth/shell.h"
@@ -81,21 +85,58 @@ float round_estimate(float estimate) {
   return estimate;
 }
 
-// A reader (or a SIGTERM, or a full disk) never meets an empty or cut
-// result: the text goes into a side file that is renamed over the result
-// only once it is written whole.
+namespace {
+
+// Mode of the result files whatever the umask (linkgauge runs with umask 0).
+constexpr mode_t kResultMode = 0644;
+
+// Writes `text` whole into the file open at `fd` and closes it; false on
+// any failure.
+bool write_whole(UniqueFd fd, const char* text, bool sync) {
+  if (!fd || fchmod(fd.get(), kResultMode) != 0) {
+    return false;
+  }
+  size_t left = strlen(text);
+  while (left > 0) {
+    ssize_t n = write(fd.get(), text, left);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return false;
+    }
+    text += n;
+    left -= static_cast<size_t>(n);
+  }
+  return (!sync || fsync(fd.get()) == 0) && fd.close() == 0;
+}
+
+}  // namespace
+
+// A reader (or a SIGTERM) never meets an empty or cut result: the text goes
+// into a side file that is renamed over the result only once it is written
+// whole. /var/tmp is open to every user: the side file is made afresh, never
+// through a name someone else left there.
 void write_result_files(const char* text) {
   for (const char* path : {kResultFile, kResultCopyFile}) {
     char side[sizeof kResultFile + sizeof kResultSideSuffix];
     snprintf(side, sizeof side, "%s%s", path, kResultSideSuffix);
-    UniqueFile f(fopen(side, "w"));
-    if (!f) {
+    unlink(side);
+    if (write_whole(UniqueFd(open(side, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kResultMode)),
+                    text, true) &&
+        rename(side, path) == 0) {
       continue;
     }
-    bool whole = fputs(text, f.get()) >= 0;
-    if (f.close() != 0 || !whole || rename(side, path) != 0) {
-      unlink(side);
-    }
+    int error = errno;
+    unlink(side);
+    // A full /var/tmp has no room for a second file: an earlier run's
+    // estimate must not stay behind looking like this run's, so the result
+    // is rewritten in place (a reader may then see it cut short).
+    bool written = write_whole(UniqueFd(open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
+                                             kResultMode)),
+                               text, false);
+    syslog(LOG_NOTICE, "linkgauge: cannot write %s (%s), %s in place", side, strerror(error),
+           written ? "result written" : "failed to write the result");
   }
 }
 

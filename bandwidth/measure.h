@@ -31,9 +31,10 @@ float round_estimate(float estimate);
 // Suffix of the side file each result is written to before its rename.
 inline constexpr char kResultSideSuffix[] = ".NEW";
 
-// Writes `text` without line end into both result files, each through a
-// side file renamed over it; a result that cannot be written whole keeps
-// its earlier content.
+// Writes `text` without line end into both result files, mode 0644, each
+// through a side file made afresh and renamed over it; when the side file
+// cannot be written (a full /var/tmp) the result is rewritten in place
+// instead and that is logged.
 void write_result_files(const char* text);
 
 // Writes "0" (not estimated) into both result files. Always 0.

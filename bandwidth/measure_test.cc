@@ -1,6 +1,8 @@
 #include "bandwidth/measure.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -98,6 +100,23 @@ TEST_F(MeasureTest, FailedSamplesAreLeftOutUntilFewerThanThreeRemain) {
     EXPECT_EQ(c.written != "<missing>", measure_bandwidth("10.0.0.1", "10.0.0.2", kPingFile));
     EXPECT_EQ(c.written, read(kResultFile));
     EXPECT_EQ(c.written, read(kResultCopyFile));
+  }
+}
+
+// A link planted at a side file's name is never followed; a side file that
+// cannot be made (here a directory, on the router a full /var/tmp) is skipped.
+TEST_F(MeasureTest, ResultsAre0644WhateverTheUmaskThroughNoPlantedLinkAndInPlaceWhenNoSideFile) {
+  ASSERT_EQ(0, symlink("/var/tmp/victim", (std::string(kResultFile) + kResultSideSuffix).c_str()));
+  ASSERT_EQ(0, mkdir((std::string(kResultCopyFile) + kResultSideSuffix).c_str(), 0700));
+  mode_t mask = umask(0);
+  write_result_files("896");
+  umask(mask);
+  EXPECT_EQ("<missing>", read("/var/tmp/victim"));
+  struct stat st;
+  for (const char* path : {kResultFile, kResultCopyFile}) {
+    EXPECT_EQ("896", read(path));
+    ASSERT_EQ(0, stat(path, &st));
+    EXPECT_EQ(0644u, st.st_mode & 07777) << path;
   }
 }
 

@@ -1,6 +1,7 @@
 #include "config/chillispot_conf.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -119,6 +120,24 @@ int compare_files(const char* a, const char* b) {
   return ferror(fa.get()) || ferror(fb.get()) ? -1 : 1;
 }
 
+void chillispot_conf_keep_mode(int fd, const char* path) {
+  struct stat side;
+  if (fstat(fd, &side) != 0 || !S_ISREG(side.st_mode)) {
+    return;
+  }
+  struct stat current;
+  if (stat(path, &current) != 0) {
+    fchmod(fd, 0600);
+    return;
+  }
+  // The owner first: a change of owner may clear set-id bits of the mode.
+  if ((current.st_uid != side.st_uid || current.st_gid != side.st_gid) &&
+      fchown(fd, current.st_uid, current.st_gid) != 0) {
+    DEBUG("%s: new '%s' cannot keep its owner: %s\n", kProgName, path, strerror(errno));
+  }
+  fchmod(fd, current.st_mode & 07777);
+}
+
 int chillispot_conf_update(const char* url, const char* path, const char* secret) {
   LOG("%s: attempting to update chillispot config file\n", kProgName);
   size_t len = strlen(path);
@@ -165,9 +184,9 @@ int chillispot_conf_update(const char* url, const char* path, const char* secret
   }
   // The download was made private (it may hold the secret); whatever reads
   // the installed file today must still be able to.
-  struct stat current;
-  if (stat(path, &current) == 0) {
-    chmod(side.get(), current.st_mode & 07777);
+  UniqueFd side_fd(open(side.get(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (side_fd) {
+    chillispot_conf_keep_mode(side_fd.get(), path);
   }
   if (rename(side.get(), path) != 0) {
     LOG("%s: failed to rename '%s' to '%s': %s\n", kProgName, side.get(), path, strerror(errno));

@@ -12,10 +12,17 @@ inline constexpr const char kSideSuffix[] = ".NEW";
 // opened or nothing sets `name`.
 char* chillispot_conf_get_param(const char* path, const char* name);
 
+// Gives the side file open at `fd` the mode and owner of the file at `path`
+// (owner only as far as the process may), or mode 0600 when there is none:
+// the portal configuration holds the RADIUS secret, and the mode and group an
+// operator chose for it outlive every replacement. Anything but a regular
+// file is left alone.
+void chillispot_conf_keep_mode(int fd, const char* path);
+
 // Downloads `url` into the side file next to `path`, checks it, appends
 // "radiussecret SECRET" when the download sets no secret and `secret` is not
 // null, and moves it over `path` with one rename when it differs (taking
-// over the mode of the file it replaces), then makes chilli reload (also when
+// over the mode and owner of the file it replaces), then makes chilli reload (also when
 // `path` does not exist). 0 when `path` is current, -1 on failure (`path`
 // untouched).
 // No side file outlives the call.

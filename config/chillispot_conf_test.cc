@@ -153,14 +153,22 @@ TEST_F(Update, DownloadIsPrivateWhileWrittenAndTakesOverTheModeOfTheFileItReplac
   fake.program("wget", "cp \"$5\" \"$3\" && stat -c %a \"$3\" >> \"$D/side.modes\"");
   fake.program("killall", "true");
   struct stat st;
+  // Root can hand the file to the portal's own user; the new file keeps it.
+  uid_t owner = geteuid() == 0 ? 65534 : geteuid();
   for (mode_t mode : {0640, 0600}) {
     fake.write("chilli.conf", "offline\n");
     ASSERT_EQ(0, chmod(current.c_str(), mode));
+    ASSERT_EQ(0, chown(current.c_str(), owner, static_cast<gid_t>(-1)));
     ASSERT_EQ(0, update("# chilli.conf\nuamserver u\n", "s3"));
     ASSERT_EQ(0, stat(current.c_str(), &st));
     EXPECT_EQ(mode, st.st_mode & 07777);
+    EXPECT_EQ(owner, st.st_uid);
   }
-  EXPECT_EQ("600\n600\n", fake.read("side.modes"));
+  ASSERT_EQ(0, unlink(current.c_str()));
+  ASSERT_EQ(0, update("# chilli.conf\nuamserver u\n", "s3"));
+  ASSERT_EQ(0, stat(current.c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 07777) << "no file to take the mode of: private";
+  EXPECT_EQ("600\n600\n600\n", fake.read("side.modes"));
 }
 
 TEST_F(Update, FailedWgetIsAFailureEvenWhenTheFirstLineLooksRight) {

@@ -1,19 +1,54 @@
 #include "probes/md5.h"
 
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <string.h>
+
+#include "os/log.h"
+
+namespace {
+
+// Without MD5 (a libcrypto built without it, a provider that will not load)
+// every RADIUS probe goes out with a zero authenticator, is dropped, and the
+// portal shows R004 for ever: the log says why, once, not on every probe.
+void md5_failed(const char* step) {
+  static bool logged = false;
+  if (!logged) {
+    logged = true;
+    char reason[256] = "no error recorded by the library";
+    unsigned long code = ERR_peek_last_error();
+    if (code != 0) {
+      ERR_error_string_n(code, reason, sizeof reason);
+    }
+    LOG("%s: MD5 unavailable, %s failed: %s; RADIUS probes go out with a zero authenticator", kProgName,
+        step, reason);
+  }
+  // The library's error queue would otherwise keep the same stale entries.
+  ERR_clear_error();
+}
+
+}  // namespace
 
 Md5Context::~Md5Context() { EVP_MD_CTX_free(evp); }
 
 int md5_init(Md5Context* context) {
   EVP_MD_CTX_free(context->evp);
   context->evp = EVP_MD_CTX_new();
-  context->failed = context->evp == nullptr || EVP_DigestInit_ex(context->evp, EVP_md5(), nullptr) != 1;
-  return context->failed ? -1 : 0;
+  if (context->evp == nullptr) {
+    md5_failed("EVP_MD_CTX_new");
+  } else if (EVP_DigestInit_ex(context->evp, EVP_md5(), nullptr) != 1) {
+    md5_failed("EVP_DigestInit_ex");
+  } else {
+    context->failed = false;
+    return 0;
+  }
+  context->failed = true;
+  return -1;
 }
 
 void md5_append(Md5Context* context, const void* data, size_t length) {
   if (!context->failed && EVP_DigestUpdate(context->evp, data, length) != 1) {
+    md5_failed("EVP_DigestUpdate");
     context->failed = true;
   }
 }
@@ -22,6 +57,9 @@ int md5_finish(Md5Context* context, unsigned char digest[kMd5DigestLength]) {
   unsigned int written = 0;
   bool ok = !context->failed && EVP_DigestFinal_ex(context->evp, digest, &written) == 1 &&
             written == kMd5DigestLength;
+  if (!context->failed && !ok) {
+    md5_failed("EVP_DigestFinal_ex");
+  }
   EVP_MD_CTX_free(context->evp);
   context->evp = nullptr;
   if (!ok) {

@@ -21,7 +21,8 @@ struct Md5Context {
   bool failed = false;
 };
 
-// Starts a digest; -1 when the library could not provide one.
+// Starts a digest; -1 when the library could not provide one. The first
+// failure of any step in the process is logged with the library's reason.
 int md5_init(Md5Context* context);
 // Adds `length` bytes to the digest.
 void md5_append(Md5Context* context, const void* data, size_t length);

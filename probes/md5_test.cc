@@ -1,12 +1,14 @@
 #include "probes/md5.h"
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 #include <stdio.h>
 #include <string.h>
 
 #include <string>
 
 #include "tests/support/files.h"
+#include "tests/support/log_capture.h"
 
 namespace {
 
@@ -63,6 +65,20 @@ TEST(HmacMd5, MatchesTheReferenceValuesForShortAndLongKeys) {
             hmac(long_key, "Test Using Larger Than Block-Size Key - Hash Key First"));
   EXPECT_EQ("6f630fad67cda0ee1fb1f562db3aa53e",
             hmac(long_key, "Test Using Larger Than Block-Size Key and Larger Than One Block-Size Data"));
+}
+
+// A libcrypto without MD5 fails the fetch as one restricted to FIPS providers
+// does here: zero digest, one line with the library's reason, not one per probe.
+TEST(Md5, DigestTheLibraryCannotFetchIsZeroAndLoggedOnceWithItsReason) {
+  LogCapture logs;
+  ASSERT_EQ(1, EVP_default_properties_enable_fips(nullptr, 1));
+  unsigned char mac[kMd5DigestLength] = {1};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(-1, hmac_md5("k", 1, "data", 4, mac));
+  }
+  ASSERT_EQ(1, EVP_default_properties_enable_fips(nullptr, 0));
+  EXPECT_EQ(std::string(16, '\0'), std::string(reinterpret_cast<char*>(mac), sizeof mac));
+  EXPECT_EQ(1, logs.count("spotwarden: MD5 unavailable, EVP_DigestInit_ex failed: error:"));
 }
 
 }  // namespace

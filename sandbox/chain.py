@@ -120,9 +120,11 @@ class Chain:
         with open(self._tracegw, "w") as f:
             f.write("\n".join(script) + "\n")
 
-    def run_linkgauge(self, term_when=None, ping_wait=2, timeout=300):
+    def run_linkgauge(self, term_when=None, ping_wait=2, timeout=300, log=False):
         """Runs linkgauge in the router next to the timer daemon and waits for
-        the detached process to end. Returns (report lines, stdout)."""
+        the detached process to end. Returns (report lines, stdout). With
+        `log`, a syslog daemon collects the router's log (log_lines()) and the
+        run ends only once it has written all of it."""
         root = self.router.root
         program = root.install(os.path.join(sandbox.PROGRAM_DIR, "linkgauge"))
         report = "/var/run/linkgauge.report"
@@ -130,6 +132,12 @@ class Chain:
             report, "--term-when %s " % term_when if term_when else "", program)
         command = ("timerd & i=0; while [ ! -s /var/run/timer.pid ] && [ $i -lt 100 ]; do "
                    "sleep 0.05; i=$((i+1)); done; %s; kill $(cat /var/run/timer.pid)" % watch)
+        if log:
+            # The daemon reads its socket in order: once this line is in the
+            # file, so is everything logged before it.
+            command = (sandbox.START_SYSLOG + command + "; busybox logger -t sandbox end-of-run; i=0; "
+                       "while ! grep -q end-of-run /var/log/messages && [ $i -lt 200 ]; do "
+                       "sleep 0.05; i=$((i+1)); done")
         rc, out, err = self.router.run(command, env={"PING_WAIT": str(ping_wait)}, timeout=timeout)
         try:
             with open(root.path(report)) as f:

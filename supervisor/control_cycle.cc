@@ -22,21 +22,27 @@ void pause_for(int seconds) { os_sleep(static_cast<unsigned>(seconds)); }
 using radius_probe = int (*)(const char* server, const char* nasid, const char* secret, int retries,
                              int timeout);
 
+// The probes' settings, each wait taken (and logged when unusable) once.
+struct radius_schedule {
+  int retries;
+  int retry_interval;
+  int failure_wait;
+};
+
 // Probes server 1, then server 2 only when server 1 stays silent, until one
 // answers; between rounds shows `failure_page` for the failure wait.
 void check_radius(radius_probe probe, const char* server1, const char* server2, const char* nasid,
-                  const char* secret, const spotwarden_conf* settings, int failure_wait,
-                  const char* failure_page) {
+                  const char* secret, const radius_schedule& schedule, const char* failure_page) {
   repoint_offline_reason(kOfflineReasonLink, kPageStartup);
   status_enter(status_state::radius_check, kPageStartup);
   for (;;) {
-    if (probe(server1, nasid, secret, settings->radiuscheck_retries, settings->radiuscheck_retry_interval) == 0 ||
-        probe(server2, nasid, secret, settings->radiuscheck_retries, settings->radiuscheck_retry_interval) == 0) {
+    if (probe(server1, nasid, secret, schedule.retries, schedule.retry_interval) == 0 ||
+        probe(server2, nasid, secret, schedule.retries, schedule.retry_interval) == 0) {
       return;
     }
     repoint_offline_reason(kOfflineReasonLink, failure_page);
     status_show_page(failure_page);
-    pause_for(failure_wait);
+    pause_for(schedule.failure_wait);
   }
 }
 
@@ -50,15 +56,16 @@ void check_radius(radius_probe probe, const char* server1, const char* server2, 
     } else if (settings->radiuscheck == 0) {
       LOG("%s: radius checks disabled in spotwarden.conf", kProgName);
     } else {
-      int failure_wait =
-          spotwarden_conf_seconds("control_cycle", "radiuscheck_failure_wait", settings->radiuscheck_failure_wait);
-      check_radius(test_radius_acct, server1.get(), server2.get(), args->radiusnasid, secret, settings,
-                   failure_wait, kPageAccountingFailed);
+      const radius_schedule schedule = {
+          settings->radiuscheck_retries,
+          spotwarden_conf_seconds("control_cycle", "radiuscheck_retry_interval", settings->radiuscheck_retry_interval),
+          spotwarden_conf_seconds("control_cycle", "radiuscheck_failure_wait", settings->radiuscheck_failure_wait)};
+      check_radius(test_radius_acct, server1.get(), server2.get(), args->radiusnasid, secret, schedule,
+                   kPageAccountingFailed);
       // Servers that demand a Message-Authenticator drop the plain request.
       radius_probe auth = settings->radiuscheck_message_authenticator != 0 ? test_radius_auth_signed
                                                                            : test_radius_auth;
-      check_radius(auth, server1.get(), server2.get(), args->radiusnasid, secret, settings, failure_wait,
-                   kPageAuthFailed);
+      check_radius(auth, server1.get(), server2.get(), args->radiusnasid, secret, schedule, kPageAuthFailed);
     }
     remove_offline_reason(kOfflineReasonLink);
   }  // the server names are released before the portal goes online

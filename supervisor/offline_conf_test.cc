@@ -58,9 +58,35 @@ TEST_F(ScratchDir, FileThatCannotBeWrittenWholeIsNotWritten) {
   std::ofstream(path) << "an earlier online configuration\n";
   // /dev/full opens, but every write fails for want of space.
   ASSERT_EQ(0, symlink("/dev/full", (path + ".NEW").c_str()));
+  struct stat full, after;
+  ASSERT_EQ(0, stat("/dev/full", &full));
+  LogCapture logs;
   EXPECT_EQ(-1, chillispot_conf_write_offline(path.c_str(), "N"));
   EXPECT_NE(0, access(path.c_str(), F_OK));
   EXPECT_NE(0, access((path + ".NEW").c_str(), F_OK)) << "the side file is removed";
+  EXPECT_TRUE(logs.contains(LOG_NOTICE, "spotwarden: failed to write config file '" + path +
+                                            "', removed it: No space left on device"));
+  ASSERT_EQ(0, stat("/dev/full", &after));
+  EXPECT_EQ(full.st_mode, after.st_mode) << "what the side file's name pointed at is not made private";
+}
+
+// The first portal configuration installed (with the secret) takes over this
+// file's mode: private, unless the firmware chose a mode and owner to keep.
+TEST_F(ScratchDir, PrivateWhenNewOtherwiseTheReplacedFilesModeAndOwnerWhateverTheUmask) {
+  std::string path = dir_ + "/chilli.conf";
+  mode_t mask = umask(0);
+  ASSERT_EQ(0, chillispot_conf_write_offline(path.c_str(), "N"));
+  struct stat st;
+  ASSERT_EQ(0, stat(path.c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 07777);
+  ASSERT_EQ(0, chmod(path.c_str(), 0640));
+  uid_t owner = geteuid() == 0 ? 65534 : geteuid();
+  ASSERT_EQ(0, chown(path.c_str(), owner, static_cast<gid_t>(-1)));
+  ASSERT_EQ(0, chillispot_conf_write_offline(path.c_str(), "N"));
+  umask(mask);
+  ASSERT_EQ(0, stat(path.c_str(), &st));
+  EXPECT_EQ(0640u, st.st_mode & 07777);
+  EXPECT_EQ(owner, st.st_uid);
 }
 
 // chilli may read the file at any moment: it must see the old file or the

@@ -48,6 +48,7 @@ void talkback_begin(talkback_state* s, const char* query, const char* portal_url
   s->settings = settings;
   s->probe_interval = usable_interval("icmpping_interval", settings->icmpping_interval);
   s->probe_failure_wait = usable_interval("icmpping_failure_wait", settings->icmpping_failure_wait);
+  s->probe_retry_interval = usable_interval("icmpping_retry_interval", settings->icmpping_retry_interval);
   s->webping_interval = usable_interval("webping_interval", settings->webping_interval);
   s->refresh_interval = usable_interval("chilliconf_update_interval", settings->chilliconf_update_interval);
 
@@ -65,7 +66,7 @@ void talkback_tick(talkback_state* s) {
   const grid_time now = os_time();
 
   if (s->probe_deadline < now) {
-    if (test_ping(conf->icmpping_host, s->nasid, conf->icmpping_retries, conf->icmpping_retry_interval) != 0) {
+    if (test_ping(conf->icmpping_host, s->nasid, conf->icmpping_retries, s->probe_retry_interval) != 0) {
       advance_deadline(now, &s->probe_deadline, s->probe_failure_wait);
       if (s->online) {
         s->online = false;

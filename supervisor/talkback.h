@@ -33,6 +33,7 @@ struct talkback_state {
   // The settings' intervals, each at least 1 second.
   int probe_interval;
   int probe_failure_wait;
+  int probe_retry_interval;
   int webping_interval;
   int refresh_interval;
   bool online;

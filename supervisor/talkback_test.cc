@@ -189,6 +189,7 @@ TEST(TalkbackBegin, IntervalsOfZeroOrBelowBecomeOneSecondAndAreLoggedOnce) {
   spotwarden_conf_new(&settings);
   settings->icmpping_interval = 0;
   settings->webping_interval = -5;
+  settings->icmpping_retry_interval = 0;
   spotwarden_args args{};
   char nasid[] = "N", conf[] = "/c";
   args.radiusnasid = nasid;
@@ -200,6 +201,7 @@ TEST(TalkbackBegin, IntervalsOfZeroOrBelowBecomeOneSecondAndAreLoggedOnce) {
   EXPECT_EQ(10, state.probe_failure_wait);
   EXPECT_EQ(1, logs.count("icmpping_interval is 0, using 1 second instead"));
   EXPECT_EQ(1, logs.count("webping_interval is -5, using 1 second instead"));
+  EXPECT_EQ(1, logs.count("web_talkback: icmpping_retry_interval is 0, using 1 second instead"));
   EXPECT_EQ(0, logs.count("icmpping_failure_wait"));
   spotwarden_conf_free(settings);
 }

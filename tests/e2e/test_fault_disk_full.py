@@ -1,12 +1,14 @@
 """The file system holding the portal configuration fills up during a
 refresh download: the current file stays byte for byte, chilli hears
-nothing, and the refresh succeeds once there is room again."""
+nothing, and the refresh succeeds once there is room again. linkgauge's
+/var/tmp full: no earlier estimate stays behind."""
 
 import os
 import subprocess
 import unittest
 
 from tests.e2e import fault_kit
+from sandbox import chain
 from sandbox import hotspot as kit
 
 CONF = "/var/run/portal/chilli.conf"
@@ -58,6 +60,28 @@ class FullFileSystemTest(unittest.TestCase):
         self.assertEqual(["SIGHUP", "SIGPWR", "SIGUSR2", "SIGHUP"], spot.signal_names())
         self.assertEqual(["chilli.conf"], os.listdir(portal_dir))
         self.assertTrue(fault_kit.alive(fault_kit.spotwarden_pids(spot.router)[0]))
+
+    def test_linkgauge_on_a_full_var_tmp_rewrites_both_results_in_place_and_logs_it(self):
+        c = chain.Chain()
+        self.addCleanup(c.cleanup)
+        tmp = c.router.root.path("/var/tmp/")
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tinytmp", tmp], check=True)
+        self.addCleanup(subprocess.run, ["umount", "-l", tmp])
+        results = ["/var/tmp/bandwidth_result.txt", "/var/tmp/bandwidth_tmp.txt"]
+        for path in results:
+            with open(c.router.root.path(path), "w") as f:
+                f.write("77")  # an earlier run's estimate
+        st = os.statvfs(tmp)
+        with open(os.path.join(tmp, "filler"), "wb") as f:
+            f.write(b"\0" * (st.f_bavail * st.f_frsize))
+        c.wan(False)  # not estimated: "0" without a ping
+        self.assertEqual(["parent exit 0", "daemon exit 0"], c.run_linkgauge(log=True)[0])
+        self.assertEqual(["0", "0"], [c.file(path) for path in results])
+        self.assertEqual([], [n for n in os.listdir(tmp) if n.endswith(".NEW")])
+        log = [text for _, text in c.router.log_lines()]
+        for path in results:
+            self.assertIn("linkgauge: linkgauge: cannot write %s.NEW (No space left on device), "
+                          "result written in place" % path, log)
 
 
 if __name__ == "__main__":

@@ -36,6 +36,10 @@ class MessageAuthenticatorTest(unittest.TestCase):
         # the portal shows R005 round after round and never goes online.
         spot.serve(settings=kit.settings_file(**settings), portal=kit.portal_file())
         spot.start()
+
+        def stat(path):
+            return os.stat(spot.router.root.path(path))
+
         spot.wait_logged("radius accounting test to [198.18.0.1] successful", timeout=40)
         sandbox.wait_for(lambda: spot.messages().count(NO_REPLY) >= 8, timeout=40,
                          what="two rounds of unanswered Access-Requests")
@@ -43,12 +47,19 @@ class MessageAuthenticatorTest(unittest.TestCase):
         self.assertFalse(spot.logged("radius authentication test"))
         self.assertFalse(spot.logged("chilli is online"))
         self.assertNotIn("SIGUSR2", spot.signal_names())
+        # No portal configuration before start-up: the downloaded one (with
+        # the secret) is as private as the offline one it replaced.
+        self.assertEqual(0o600, stat("/var/run/chilli.conf").st_mode & 0o7777)
 
         # With it (after a reboot, as new settings need): online.
         self.reboot(spot)
         spot.serve(settings=kit.settings_file(radiuscheck_message_authenticator=1, **settings))
-        umask = os.umask(0)
-        os.umask(umask)
+        # The firmware left a portal configuration for the portal's group.
+        firmware_conf = spot.router.root.path("/var/run/chilli.conf")
+        with open(firmware_conf, "w") as f:
+            f.write("# left by the firmware\n")
+        os.chmod(firmware_conf, 0o640)
+        os.chown(firmware_conf, 0, 65534)
         spot.router.start("/sbin/spotwarden %s --uamsecret %s" % (kit.ARGS, UAM_SECRET))
         spot.wait_logged("config download and radius checks complete, chilli is online", timeout=40)
         sandbox.wait_for(lambda: "SIGUSR2" in spot.signal_names(), timeout=10, what="SIGUSR2")
@@ -57,12 +68,11 @@ class MessageAuthenticatorTest(unittest.TestCase):
         self.assertIsNone(spot.router.link_target())
 
         # The settings copy is private; the installed portal configuration
-        # (which holds the appended secret) keeps the mode of the offline one.
-        def mode(path):
-            return os.stat(spot.router.root.path(path)).st_mode & 0o7777
-
-        self.assertEqual(0o600, mode("/var/run/spotwarden.conf"))
-        self.assertEqual(0o666 & ~umask, mode("/var/run/chilli.conf"))
+        # (which holds the appended secret) kept the firmware's mode and group
+        # through the offline one and the download.
+        self.assertEqual(0o600, stat("/var/run/spotwarden.conf").st_mode & 0o7777)
+        conf = stat("/var/run/chilli.conf")
+        self.assertEqual((0o640, 65534), (conf.st_mode & 0o7777, conf.st_gid))
         with open(spot.router.root.path("/var/run/chilli.conf")) as f:
             self.assertIn("radiussecret " + kit.SECRET + "\n", f.read())
 
