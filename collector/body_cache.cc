@@ -7,15 +7,18 @@
 #include <new>
 
 std::shared_ptr<const std::string> body_cache::get(bool gzip) {
+  int64_t asked = now_ms_();
   std::lock_guard<std::mutex> guard(lock_);
-  int64_t now = now_ms_();
-  if (!plain_ || now - rendered_at_ >= min_interval_ms_) {
+  // A body finished after the request came, while it waited for the lock,
+  // is as fresh as it can ask for: requests that queued behind a render take
+  // its result instead of rendering again one after the other.
+  if (!plain_ || asked - rendered_at_ >= min_interval_ms_) {
     // The old copies go first: requests still sending them keep them alive,
     // the cache does not hold them through the render as well.
     plain_.reset();
     gzip_.reset();
     plain_ = std::make_shared<const std::string>(render_());
-    rendered_at_ = now;
+    rendered_at_ = now_ms_();
   }
   if (gzip && !gzip_) {
     gzip_ = std::make_shared<const std::string>(gzip_compress(*plain_));

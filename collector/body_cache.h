@@ -17,8 +17,8 @@ class body_cache final {
   body_cache(std::function<std::string()> render, int64_t min_interval_ms, std::function<int64_t()> now_ms)
       : render_(std::move(render)), min_interval_ms_(min_interval_ms), now_ms_(std::move(now_ms)) {}
 
-  // The current body, rendered anew when the last one is at least the
-  // interval old; gzip-compressed when `gzip`.
+  // The current body, rendered anew when the last one was finished at least
+  // the interval before this call; gzip-compressed when `gzip`.
   std::shared_ptr<const std::string> get(bool gzip);
 
  private:
@@ -26,7 +26,7 @@ class body_cache final {
   int64_t min_interval_ms_;
   std::function<int64_t()> now_ms_;
   std::mutex lock_;  // held through a render: the other requests wait for it
-  int64_t rendered_at_ = 0;
+  int64_t rendered_at_ = 0;  // when the last render finished
   std::shared_ptr<const std::string> plain_;
   std::shared_ptr<const std::string> gzip_;
 };

@@ -124,7 +124,7 @@ TEST(Exposition, IdentifiersBecomeValidUtf8AndEscapedLabelValuesJsonAndHtml) {
   ASSERT_NE(std::string::npos, up);
   EXPECT_LT(down, up);
   EXPECT_TRUE(has(page, "<td data-k=\"1700001000\">2023-11-14 22:30:00</td>"));
-  EXPECT_TRUE(has(page, "<td data-k=\"3600\">1h 0m</td><td data-k=\"1.5\">1.5</td><td data-k=\"16777216\">16.0 MiB"));
+  EXPECT_TRUE(has(page, "<td data-k=\"3600\">1h 0m</td><td data-k=\"1.5\">1.50</td><td data-k=\"16777216\">16.0 MiB"));
   EXPECT_TRUE(has(page, "2 routers, 1 down"));
   EXPECT_FALSE(has(page, "src=") || has(page, "href=") || has(page, "http"));
 }

@@ -54,6 +54,13 @@ TEST(BodyCache, OneRenderPerIntervalGzipOnRequestAndAcceptEncodingRead) {
   now = 1000;
   EXPECT_EQ("body 2", *cache.get(false));
   EXPECT_EQ(2, renders);
+  // A render that takes longer than the interval: the next request, asked
+  // while it ran, takes its result.
+  body_cache slow([&] { now += 5000; return std::string("slow"); }, 1000, [&] { return now; });
+  slow.get(false);
+  EXPECT_EQ(6000, now);
+  slow.get(false);
+  EXPECT_EQ(6000, now) << "no second render";
 
   for (const char* yes : {"gzip", "br, gzip", "gzip;q=0.5, br", " GZIP ", "*"}) {
     EXPECT_TRUE(accepts_gzip(yes)) << yes;
