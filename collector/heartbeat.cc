@@ -30,31 +30,44 @@ uint32_t folded_sum(const unsigned char* data, size_t length) {
   return sum;
 }
 
+// True when the ICMP message at `icmp` (`size` bytes) says it is a
+// heartbeat: an echo request with the magic in its place.
+bool claims_heartbeat(const unsigned char* icmp, size_t size) {
+  return size >= kMagicOffset + sizeof kMagic && icmp[0] == 8 &&
+         memcmp(icmp + kMagicOffset, kMagic, sizeof kMagic) == 0;
+}
+
 }  // namespace
 
-bool heartbeat_decode(const unsigned char* datagram, size_t length, heartbeat* out) {
+heartbeat_verdict heartbeat_decode(const unsigned char* datagram, size_t length, heartbeat* out) {
   if (length < kIpHeaderMin || datagram[0] >> 4 != 4 || datagram[9] != 1) {
-    return false;
+    return heartbeat_verdict::foreign;
   }
   size_t header = static_cast<size_t>(datagram[0] & 0x0F) * 4;
   size_t total = get16(datagram + 2);
   // More fragments, or an offset: a piece of something larger.
   bool fragment = (get16(datagram + 6) & 0x3FFF) != 0;
-  if (header < kIpHeaderMin || total != length || header > length || fragment) {
-    return false;
+  if (header < kIpHeaderMin || header > length) {
+    return heartbeat_verdict::foreign;
   }
   const unsigned char* icmp = datagram + header;
   size_t size = length - header;
+  if (!claims_heartbeat(icmp, size)) {
+    return heartbeat_verdict::foreign;
+  }
+  if (total != length || fragment) {
+    return heartbeat_verdict::malformed;
+  }
   if (size < kNasidOffset + 1 || size > kNasidOffset + kHeartbeatNasidMax + 1) {
-    return false;
+    return heartbeat_verdict::malformed;
   }
   if (icmp[0] != 8 || icmp[1] != 0 || icmp[8] != 1 || icmp[9] != 0 || get16(icmp + 10) != size - 8 ||
-      memcmp(icmp + kMagicOffset, kMagic, sizeof kMagic) != 0 || folded_sum(icmp, size) != 0xFFFF) {
-    return false;
+      folded_sum(icmp, size) != 0xFFFF) {
+    return heartbeat_verdict::malformed;
   }
   size_t n = size - kNasidOffset - 1;
   if (icmp[size - 1] != 0 || memchr(icmp + kNasidOffset, 0, n) != nullptr) {
-    return false;
+    return heartbeat_verdict::malformed;
   }
   memcpy(&out->source, datagram + 12, 4);
   out->uptime = get32(icmp + 16);
@@ -64,5 +77,5 @@ bool heartbeat_decode(const unsigned char* datagram, size_t length, heartbeat* o
   out->processes = static_cast<uint16_t>(get16(icmp + 32));
   out->nasid_length = static_cast<uint8_t>(n);
   memcpy(out->nasid, icmp + kNasidOffset, n + 1);
-  return true;
+  return heartbeat_verdict::ok;
 }

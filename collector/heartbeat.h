@@ -21,10 +21,15 @@ struct heartbeat {
   char nasid[kHeartbeatNasidMax + 1];  // raw bytes, zero-terminated, no zero inside
 };
 
+// What a datagram read from the heartbeat socket turned out to be: a
+// heartbeat, an echo request of something else (an ordinary ping), or one
+// that carries the heartbeat's magic but fails another check.
+enum class heartbeat_verdict { ok, foreign, malformed };
+
 // Decodes `length` bytes read from a raw ICMP socket (IPv4 header first).
-// True only for a well-formed heartbeat: an unfragmented IPv4 ICMP datagram
+// ok only for a well-formed heartbeat: an unfragmented IPv4 ICMP datagram
 // whose echo request (code 0) has a good checksum, the fixed bytes 1 and 0,
 // the magic, a payload length that matches, and a NAS identifier of at most
 // 63 bytes ending exactly at the message's last byte. Never reads past
 // `length`; `out` is written only on success.
-bool heartbeat_decode(const unsigned char* datagram, size_t length, heartbeat* out);
+heartbeat_verdict heartbeat_decode(const unsigned char* datagram, size_t length, heartbeat* out);

@@ -1,6 +1,7 @@
 // The collector's command line.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <string>
@@ -10,6 +11,11 @@ struct collector_options {
   int port = 9595;
   int64_t stale_after = 180;       // seconds from the last heartbeat to "down"
   int64_t forget_after = 7 * 86400;  // seconds from the last heartbeat to forgetting
+  size_t max_routers = 200000;     // records held at most
+  uint32_t new_per_source = 10;    // new identifiers a source may bring per minute
+  std::string allow_file;          // identifiers accepted, one a line; empty: all
+  std::string state_file;          // records kept across restarts; empty: none
+  std::string web_config_file;     // TLS and basic authentication; empty: plain HTTP, open
   bool help = false;
 };
 

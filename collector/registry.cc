@@ -1,15 +1,55 @@
 #include "collector/registry.h"
 
-void registry::record(const heartbeat& hb, int64_t now) {
-  auto [it, added] = routers_.try_emplace(std::string(hb.nasid, hb.nasid_length));
-  router_record& r = it->second;
-  if (added) {
-    r = router_record{};
-    r.first_seen = now;
-  } else if (hb.uptime < r.uptime) {
-    ++r.reboots;
+#include <algorithm>
+
+namespace {
+
+constexpr int64_t kRateWindow = 60;
+
+}  // namespace
+
+const char* refusal_name(refusal why) {
+  static const char* const kNames[kRefusalKinds] = {"malformed", "foreign", "over-cap", "rate", "not-allowed"};
+  return kNames[static_cast<size_t>(why)];
+}
+
+bool registry::admit(const std::string& nasid, uint32_t source, int64_t mono_now) {
+  if (allowed_ && allowed_->count(nasid) == 0) {
+    refuse(refusal::not_allowed);
+    return false;
   }
-  r.last_seen = now;
+  if (routers_.size() >= limits_.max_routers) {
+    refuse(refusal::over_cap);
+    return false;
+  }
+  if (window_start_ == INT64_MIN || mono_now - window_start_ >= kRateWindow) {
+    new_by_source_.clear();
+    window_start_ = mono_now;
+  }
+  uint32_t& made = new_by_source_[source];
+  if (made >= limits_.new_per_source) {
+    refuse(refusal::rate);
+    return false;
+  }
+  ++made;
+  return true;
+}
+
+bool registry::record(const heartbeat& hb, moment now) {
+  std::string nasid(hb.nasid, hb.nasid_length);
+  auto it = routers_.find(nasid);
+  if (it == routers_.end()) {
+    if (!admit(nasid, hb.source, now.mono)) {
+      return false;
+    }
+    it = routers_.emplace(std::move(nasid), router_record{}).first;
+    it->second.first_seen = now.wall;
+  } else if (hb.uptime < it->second.uptime) {
+    ++it->second.reboots;
+  }
+  router_record& r = it->second;
+  r.last_seen = now.wall;
+  r.last_seen_mono = now.mono;
   ++r.heartbeats;
   r.source = hb.source;
   r.uptime = hb.uptime;
@@ -17,8 +57,43 @@ void registry::record(const heartbeat& hb, int64_t now) {
   r.ram_total = hb.ram_total;
   r.ram_free = hb.ram_free;
   r.processes = hb.processes;
+  ++accepted_;
+  return true;
 }
 
-size_t registry::forget(int64_t now, int64_t forget_after) {
-  return std::erase_if(routers_, [&](const auto& entry) { return now - entry.second.last_seen > forget_after; });
+void registry::kernel_dropped(uint32_t socket_count) {
+  kernel_drops_ += static_cast<uint32_t>(socket_count - last_socket_drops_);
+  last_socket_drops_ = socket_count;
+}
+
+size_t registry::forget(int64_t mono_now, int64_t forget_after) {
+  return std::erase_if(routers_,
+                       [&](const auto& entry) { return mono_now - entry.second.last_seen_mono > forget_after; });
+}
+
+void registry::allow(allow_list allowed) {
+  allowed_ = std::move(allowed);
+  if (allowed_) {
+    std::erase_if(routers_, [&](const auto& entry) { return allowed_->count(entry.first) == 0; });
+  }
+}
+
+bool registry::restore(const std::string& nasid, router_record r, moment now) {
+  if ((allowed_ && allowed_->count(nasid) == 0) || routers_.size() >= limits_.max_routers) {
+    return false;
+  }
+  r.last_seen_mono = now.mono - std::max<int64_t>(0, now.wall - r.last_seen);
+  return routers_.insert_or_assign(nasid, r).second;
+}
+
+fleet_snapshot registry::snapshot(moment now) const {
+  fleet_snapshot s;
+  s.routers.reserve(routers_.size());
+  s.routers.assign(routers_.begin(), routers_.end());
+  s.accepted = accepted_;
+  std::copy(std::begin(refused_), std::end(refused_), std::begin(s.refused));
+  s.kernel_drops = kernel_drops_;
+  s.max_routers = limits_.max_routers;
+  s.taken = now;
+  return s;
 }

@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<unsigned char> datagram(data, data + size);
   heartbeat hb;
   memset(&hb, 0xAA, sizeof hb);
-  if (!heartbeat_decode(datagram.data(), size, &hb)) {
+  if (heartbeat_decode(datagram.data(), size, &hb) != heartbeat_verdict::ok) {
     return 0;
   }
   // Nothing short or foreign gets through.
@@ -26,14 +26,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Whatever the identifier's bytes, the label is printable UTF-8 text.
   registry r;
-  r.record(hb, 1000);
+  r.record(hb, moment{1000, 1000});
   std::string label = printable_nasid(std::string(hb.nasid, hb.nasid_length));
   for (size_t i = 0; i < label.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(label[i]);
     FUZZ_ASSERT(c >= 0x20 && c != 0x7F);
     FUZZ_ASSERT(c != '\\' || label.compare(i, 2, "\\x") == 0);
   }
-  std::string text = metrics_text(r, 1000, 180);
-  FUZZ_ASSERT(std::count(text.begin(), text.end(), '\n') == 9 * 3 + 3);
+  std::string text = metrics_text(r.snapshot(moment{1000, 1000}), 180, process_stats{}, "fuzz");
+  FUZZ_ASSERT(std::count(text.begin(), text.end(), '\n') == 11 * 3 + 4 * 3 + 7 + 3 + 6 * 3);
   return 0;
 }

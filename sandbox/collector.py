@@ -3,9 +3,11 @@ Prometheus server scraping it, both in one host's namespace with their own
 scratch folder; plus forged heartbeats for tests that need more than the real
 router sends."""
 
+import crypt
 import json
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import tempfile
@@ -18,9 +20,35 @@ PROGRAM = os.path.join(sandbox.BUILD_DIR, "heartbeat-collector")
 PROMETHEUS = "/usr/bin/prometheus"
 
 
-def fetch(host, url):
-    """GET `url` from inside `host`'s namespace; the body as text."""
-    return host.run("wget", "-qO-", url)
+def fetch(host, url, web=None):
+    """GET `url` from inside `host`'s namespace; the body as text. `web`: a
+    WebConfig whose CA and user the request uses."""
+    extra = [] if web is None else ["--ca-certificate=" + web.ca, "--user=" + web.user,
+                                    "--password=" + web.password, "--auth-no-challenge"]
+    return host.run("wget", "-qO-", *extra, url)
+
+
+class WebConfig:
+    """A web configuration file for the collector in a scratch folder: a
+    self-signed certificate for 127.0.0.1 (its own CA) and one user with a
+    bcrypt-hashed password."""
+
+    def __init__(self, user="prometheus", password="s3cret pass"):
+        self.dir = tempfile.mkdtemp(prefix="swwebconfig.")
+        self.user, self.password = user, password
+        self.ca = os.path.join(self.dir, "cert.pem")
+        key = os.path.join(self.dir, "key.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                        "-nodes", "-days", "2", "-subj", "/CN=collector", "-addext", "subjectAltName=IP:127.0.0.1",
+                        "-keyout", key, "-out", self.ca], check=True, capture_output=True)
+        self.path = os.path.join(self.dir, "web.yml")
+        hashed = crypt.crypt(password, crypt.mksalt(crypt.METHOD_BLOWFISH, rounds=16))
+        with open(self.path, "w") as f:
+            f.write("tls_server_config:\n  cert_file: %s\n  key_file: %s\nbasic_auth_users:\n  %s: '%s'\n"
+                    % (self.ca, key, user, hashed))
+
+    def cleanup(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
 
 
 def heartbeat(nasid, uptime=100, load=65536, total=64 << 20, free=16 << 20, procs=30, ident=0x4242,
@@ -49,15 +77,20 @@ def send_icmp(host, target, messages):
 
 
 class Collector:
-    """heartbeat-collector running in `host`, listening on `listen`."""
+    """heartbeat-collector running in `host`, listening on `listen`; over
+    TLS with basic authentication when `web` (a WebConfig) is given."""
 
-    def __init__(self, host, listen="127.0.0.1:9595", *options):
+    def __init__(self, host, listen="127.0.0.1:9595", *options, web=None, program=PROGRAM):
         self.host = host
         self.listen = listen
+        self.web = web
+        self.base = ("https://" if web else "http://") + listen
+        if web:
+            options = ("--web-config", web.path) + options
         fd, self.log = tempfile.mkstemp(prefix="swcollector.")
         os.close(fd)
         with open(self.log, "w") as err:
-            self.proc = host.popen([PROGRAM, "--listen", listen] + list(options), stderr=err)
+            self.proc = host.popen([program, "--listen", listen] + list(options), stderr=err)
         sandbox.wait_for(lambda: "listening on" in self.output() or self.proc.poll() is not None,
                          timeout=10, what="heartbeat-collector")
         if self.proc.poll() is not None:
@@ -67,11 +100,22 @@ class Collector:
         with open(self.log) as f:
             return f.read()
 
+    def get(self, path):
+        return fetch(self.host, self.base + path, self.web)
+
     def metrics(self):
-        return fetch(self.host, "http://%s/metrics" % self.listen)
+        return self.get("/metrics")
+
+    def sample(self, series):
+        """The value of the sample `series` (name and labels as exposed) in
+        /metrics, or None when it is not there."""
+        for line in self.metrics().splitlines():
+            if line.startswith(series + " "):
+                return float(line[len(series) + 1:])
+        return None
 
     def routers(self):
-        return json.loads(fetch(self.host, "http://%s/routers" % self.listen))["routers"]
+        return json.loads(self.get("/routers"))["routers"]
 
     def router(self, nasid):
         """The JSON record of `nasid` (printable form), or None."""
@@ -82,6 +126,14 @@ class Collector:
         with open("/proc/%d/status" % self.proc.pid) as f:
             return dict(line.rstrip("\n").split(":\t", 1) for line in f if ":\t" in line)
 
+    def signal(self, number):
+        os.kill(self.proc.pid, number)
+
+    def stop(self):
+        """SIGTERM, as a service manager stops it: its exit status."""
+        self.signal(signal.SIGTERM)
+        return self.proc.wait(timeout=30)
+
     def cleanup(self):
         sandbox.stop(self.proc)
         os.unlink(self.log)
@@ -89,9 +141,10 @@ class Collector:
 
 class Prometheus:
     """A Prometheus server in `host` that scrapes `targets` every second;
-    its configuration and data live in a scratch folder."""
+    its configuration and data live in a scratch folder. With `web` (a
+    WebConfig) it scrapes over TLS with basic authentication."""
 
-    def __init__(self, host, targets, listen="127.0.0.1:9090"):
+    def __init__(self, host, targets, listen="127.0.0.1:9090", web=None):
         self.host = host
         self.listen = listen
         self.dir = tempfile.mkdtemp(prefix="swprometheus.")
@@ -100,6 +153,9 @@ class Prometheus:
             f.write("global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
                     "scrape_configs:\n  - job_name: collector\n    static_configs:\n"
                     "      - targets: [%s]\n" % ", ".join('"%s"' % t for t in targets))
+            if web:
+                f.write("    scheme: https\n    tls_config: {ca_file: %s}\n"
+                        "    basic_auth: {username: %s, password: '%s'}\n" % (web.ca, web.user, web.password))
         self.out = open(os.path.join(self.dir, "prometheus.log"), "w")
         self.proc = host.popen([PROMETHEUS, "--config.file=" + config,
                                 "--storage.tsdb.path=" + os.path.join(self.dir, "data"),
@@ -124,3 +180,65 @@ class Prometheus:
         sandbox.stop(self.proc)
         self.out.close()
         shutil.rmtree(self.dir, ignore_errors=True)
+
+
+# Runs in the collector's namespace: argv[1] the base URL, argv[2..4] the CA
+# file, user and password, argv[5] seconds. Eight clients send a request a
+# byte every three seconds, starting again when cut off; meanwhile rounds of
+# eight concurrent scrapes that ask for brotli. Prints JSON: each scrape's
+# status, encoding, size and time, and how often the slow clients were cut.
+SCRAPERS = r"""
+import base64, json, socket, ssl, sys, threading, time, urllib.request
+base, ca, user, password, seconds = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4], float(sys.argv[5])
+host, port = base.split("//")[1].split(":")
+context = ssl.create_default_context(cafile=ca)
+end = time.monotonic() + seconds
+cuts = [0] * 8
+def slow(i):
+    while time.monotonic() < end:
+        try:
+            s = context.wrap_socket(socket.create_connection((host, int(port))), server_hostname=host)
+        except OSError:
+            cuts[i] += 1
+            continue
+        try:
+            for byte in b"GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n":
+                s.send(bytes([byte]))
+                time.sleep(3)
+                if time.monotonic() > end:
+                    break
+        except OSError:
+            cuts[i] += 1
+        s.close()
+scrapes = []
+def scrape():
+    request = urllib.request.Request(base + "/metrics", headers={
+        "Accept-Encoding": "br", "Authorization": "Basic " +
+        base64.b64encode((user + ":" + password).encode()).decode()})
+    t = time.monotonic()
+    try:
+        with urllib.request.urlopen(request, context=context, timeout=60) as r:
+            body = r.read()
+            scrapes.append((r.status, r.headers.get("Content-Encoding"), len(body), time.monotonic() - t))
+    except Exception as e:
+        scrapes.append((str(e), None, 0, time.monotonic() - t))
+slows = [threading.Thread(target=slow, args=(i,), daemon=True) for i in range(8)]
+for t in slows:
+    t.start()
+time.sleep(4)
+while time.monotonic() < end:
+    round = [threading.Thread(target=scrape) for i in range(8)]
+    for t in round:
+        t.start()
+    for t in round:
+        t.join()
+print(json.dumps({"scrapes": scrapes, "cuts": sum(cuts)}))
+"""
+
+
+def start_scrapers(host, collector, seconds):
+    """Starts SCRAPERS in `host` against `collector` (over TLS): the process,
+    whose standard output (text) is the JSON result."""
+    web = collector.web
+    return host.popen(["/usr/bin/python3", "-c", SCRAPERS, collector.base, web.ca, web.user, web.password,
+                       str(seconds)], stdout=subprocess.PIPE, text=True)

@@ -1,29 +1,64 @@
 """The operator's view of the fleet: the real spotwarden sends heartbeats,
 heartbeat-collector receives them on the operator's host and a real
-Prometheus server scrapes it. Forged heartbeats from the router's namespace
-count a reboot and bring bad input: wrong lengths, an identifier without its
-terminator, non-UTF-8 identifiers, and floods of foreign ICMP. Also the
+Prometheus server scrapes it over TLS with basic authentication. Forged
+heartbeats from the router's namespace count a reboot and bring bad input:
+wrong lengths, an identifier without its terminator, non-UTF-8 identifiers,
+floods of foreign ICMP; then hostile traffic: 100,000 forged identifiers from
+forged addresses, a flood of malformed heartbeats, slow clients and
+concurrent scrapes asking for brotli. The records survive a restart; an
+allow list is reread on SIGHUP; the fleet page is drawn by Chromium. Also the
 router's own status file while this goes on."""
 
+import json
 import os
 import random
+import shutil
+import signal
 import struct
 import subprocess
+import tempfile
+import time
 import unittest
 
 from sandbox import hotspot as kit
 from sandbox import sandbox
 from sandbox.collector import PROGRAM as collector_program
-from sandbox.collector import Collector, Prometheus, heartbeat, send_icmp
+from sandbox.collector import Collector, Prometheus, WebConfig, heartbeat, send_icmp, start_scrapers
 from sandbox.icmp_peer import with_checksum
 
 STALE_AFTER = 6
 UP = 'spotwarden_router_up{nasid="%s"}' % kit.NASID
+SENDER = os.path.join(sandbox.BUILD_DIR, "tools", "heartbeat_sender")
+MAX_ROUTERS = 3000
+# The collector's memory bound as documented: a base and so much per record.
+MEMORY_BASE, MEMORY_PER_ROUTER = 64 << 20, 4096
+ARTEFACTS = os.path.join(sandbox.BUILD_DIR, "test-artefacts")
+CHROMIUM = ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+            "--disable-background-networking", "--disable-component-update", "--disable-sync"]
 
 
 def status_file(router):
     with open(router.root.path("/var/run/spotwarden.status")) as f:
         return dict(line.split("=", 1) for line in f.read().splitlines())
+
+
+def refused(prometheus, reason):
+    return prometheus.value('spotwarden_collector_refused_total{reason="%s"}' % reason) or 0
+
+
+def peak_rss(proc):
+    with open("/proc/%d/status" % proc.pid) as f:
+        return next(int(line.split()[1]) * 1024 for line in f if line.startswith("VmHWM:"))
+
+
+def chromium(url, *args):
+    """Headless Chromium on `url` with a fresh profile: its output."""
+    profile = tempfile.mkdtemp(prefix="swchromium.")
+    try:
+        return subprocess.run(CHROMIUM + ["--user-data-dir=" + profile] + list(args) + [url], check=True,
+                              capture_output=True, text=True, timeout=120).stdout
+    finally:
+        shutil.rmtree(profile, ignore_errors=True)
 
 
 def meminfo_total():
@@ -43,10 +78,21 @@ class CollectorTest(unittest.TestCase):
         spot.serve(settings=kit.settings_file(icmpping_interval=1), portal=kit.portal_file())
         spot.operator.start_http()
         op = spot.operator.host
-        collector = Collector(op, "127.0.0.1:9595", "--stale-after", str(STALE_AFTER))
+        web = WebConfig()
+        self.addCleanup(web.cleanup)
+        scratch = tempfile.mkdtemp(prefix="swcollector-state.")
+        self.addCleanup(shutil.rmtree, scratch, ignore_errors=True)
+        os.chmod(scratch, 0o777)  # the collector writes it as nobody
+        state = os.path.join(scratch, "state")
+        options = ("--stale-after", str(STALE_AFTER), "--state-file", state)
+        collector = Collector(op, "127.0.0.1:9595", *options, "--max-routers", str(MAX_ROUTERS), web=web)
         self.addCleanup(collector.cleanup)
-        prometheus = Prometheus(op, ["127.0.0.1:9595"])
+        prometheus = Prometheus(op, ["127.0.0.1:9595"], web=web)
         self.addCleanup(prometheus.cleanup)
+        # Without the password: nothing but a request for it.
+        denied = op.run("wget", "-qO-", "--ca-certificate=" + web.ca, "https://127.0.0.1:9595/metrics", check=False)
+        self.assertEqual("", denied)
+        self.assertIn("starting empty", collector.output())
 
         # Only the raw socket was needed, and it is open: no privilege is left.
         status = collector.process_status()
@@ -57,8 +103,11 @@ class CollectorTest(unittest.TestCase):
         spot.start()
         spot.wait_logged("chilli is online", timeout=40)
         sandbox.wait_for(lambda: prometheus.value(UP) == 1, timeout=30, what="router up in Prometheus")
-        [(labels, _)] = prometheus.query(UP)
+        [(labels, _)] = prometheus.query('spotwarden_router_info{nasid="%s"}' % kit.NASID)
         self.assertEqual("198.18.0.2", labels["address"])
+        self.assertNotIn("address", prometheus.query(UP)[0][0])
+        self.assertEqual(1, prometheus.value('spotwarden_collector_build_info'))
+        self.assertEqual(MAX_ROUTERS, prometheus.value("spotwarden_collector_max_routers"))
         with open("/proc/uptime") as f:
             uptime = float(f.read().split()[0])
         self.assertAlmostEqual(uptime, prometheus.value('spotwarden_router_uptime_seconds{nasid="%s"}' % kit.NASID),
@@ -88,7 +137,8 @@ class CollectorTest(unittest.TestCase):
                          what="real heartbeats after the forged one")
         self.assertEqual(1, collector.router(kit.NASID)["reboots"])
 
-        # Bad input: none of it makes a record, each counts as rejected.
+        # Bad input: none of it makes a record, each counts as refused: a
+        # wrong magic as foreign, the rest as malformed heartbeats.
         good_tail = struct.pack("!IIIIH", 1, 2, 3, 4, 5)
         bad = [
             heartbeat(b"short\0")[:34],                               # cut inside the telemetry
@@ -103,10 +153,10 @@ class CollectorTest(unittest.TestCase):
         # Identifiers that are not UTF-8 or carry quotes, backslashes and line
         # feeds: recorded, and escaped so the scrape stays valid.
         odd = [b"bad\xff\xfe\"id\0", b"cr\\lf\n\0"]
-        rejected_before = prometheus.value("spotwarden_heartbeats_rejected_total")
+        before = refused(prometheus, "malformed"), refused(prometheus, "foreign")
         send_icmp(router, "198.18.0.1", bad + [heartbeat(n) for n in odd])
-        sandbox.wait_for(lambda: prometheus.value("spotwarden_heartbeats_rejected_total") >= rejected_before + len(bad),
-                         timeout=15, what="bad heartbeats rejected")
+        sandbox.wait_for(lambda: (refused(prometheus, "malformed"), refused(prometheus, "foreign")) ==
+                         (before[0] + len(bad) - 1, before[1] + 1), timeout=15, what="bad heartbeats refused")
         sandbox.wait_for(lambda: len(prometheus.query("spotwarden_router_up")) == 3, timeout=15,
                          what="the two odd identifiers in Prometheus")
         names = sorted(labels["nasid"] for labels, _ in prometheus.query("spotwarden_router_up"))
@@ -130,22 +180,131 @@ class CollectorTest(unittest.TestCase):
             else:
                 flood.append(with_checksum(bytes([3, 1]) + bytes(6) + bytes([0x45]) + os.urandom(27)))
             requests += kind < 2
-        rejected_before = prometheus.value("spotwarden_heartbeats_rejected_total")
+        before = refused(prometheus, "foreign") + refused(prometheus, "malformed")
         send_icmp(router, "198.18.0.1", flood)
-        sandbox.wait_for(lambda: prometheus.value("spotwarden_heartbeats_rejected_total") >= rejected_before + requests,
+        sandbox.wait_for(lambda: refused(prometheus, "foreign") + refused(prometheus, "malformed") >= before + requests,
                          timeout=20, what="the flood counted")
         self.assertEqual(3, len(collector.routers()))
         self.assertEqual(1, prometheus.value(UP))
         self.assertEqual(1, prometheus.value('up{job="collector"}'))
 
-        # The link goes: down once the last heartbeat is older than --stale-after.
+        self.hostile_traffic(spot, collector, prometheus, web)
+
+        # The link goes: down once the last heartbeat is older than
+        # --stale-after; its telemetry is withdrawn, its up stays as 0.
         spot.net.wan(False)
         sandbox.wait_for(lambda: prometheus.value(UP) == 0, timeout=STALE_AFTER + 20, what="router down")
         self.assertIsNotNone(collector.router(kit.NASID))
+        self.assertIsNone(collector.sample('spotwarden_router_uptime_seconds{nasid="%s"}' % kit.NASID))
+        self.assertIsNotNone(collector.sample('spotwarden_router_boot_time_seconds{nasid="%s"}' % kit.NASID))
         sandbox.wait_for(lambda: status_file(spot.router)["state"] == "offline", timeout=15,
                          what="offline in the status file")
         self.assertEqual("/www/zelvanet_R001.html", status_file(spot.router)["page"])
 
+        self.restart_with_state_and_allow_list(spot, collector, prometheus, web, options, scratch)
+
+    def hostile_traffic(self, spot, collector, prometheus, web):
+        """Forged identifiers from forged addresses, a flood of malformed
+        heartbeats, slow clients and scrapes asking for brotli, all at once:
+        the real router stays up, scrapes are served, memory stays under the
+        bound, and every refusal is counted by reason."""
+        router, op = spot.router.host, spot.operator.host
+        # New identifiers from the router's own address: at most ten a minute.
+        rate_before = refused(prometheus, "rate")
+        send_icmp(router, "198.18.0.1", [heartbeat(b"burst-%02d\0" % i) for i in range(25)])
+        sandbox.wait_for(lambda: refused(prometheus, "rate") >= rate_before + 5, timeout=15, what="rate refusals")
+        # The forged sources are not on the router's link: the collector's
+        # host must not drop them as martians before they reach it.
+        op.run("sh", "-c", "for f in /proc/sys/net/ipv4/conf/*/rp_filter; do echo 0 > $f; done")
+        started = time.monotonic()
+        load = start_scrapers(op, collector, seconds=20)
+        try:
+            sent = 0
+            for _ in range(2):
+                out = router.run(SENDER, "198.18.0.1", "50000", "1", "forged", "16000")
+                sent += int(out.split()[1])
+                out = router.run(SENDER, "198.18.0.1", "50000", "1", "malformed")
+                sent += int(out.split()[1])
+            result = json.loads(load.communicate(timeout=120)[0])
+        finally:
+            sandbox.stop(load)
+        elapsed = time.monotonic() - started
+        print("hostile traffic: %d datagrams; %d scrapes, slowest %.2f s; slow clients cut %d times"
+              % (sent, len(result["scrapes"]), max(t for *_, t in result["scrapes"]), result["cuts"]))
+        # Every scrape served, none in brotli, every one with the real router.
+        self.assertGreaterEqual(len(result["scrapes"]), 8)
+        for status, encoding, size, _ in result["scrapes"]:
+            self.assertEqual((200, None), (status, encoding))
+            self.assertGreater(size, 1000)
+        self.assertGreater(result["cuts"], 0, "slow clients are cut off")
+        # The router stayed up in every scrape Prometheus made meanwhile.
+        window = "%ds" % (elapsed + 2)
+        sandbox.wait_for(lambda: prometheus.value(UP) == 1, timeout=15, what="router up after the flood")
+        self.assertEqual(1, prometheus.value("min_over_time(%s[%s])" % (UP, window)))
+        # Held at the cap; the rest refused as over the cap; the malformed
+        # counted; whatever the kernel dropped is counted too.
+        sandbox.wait_for(lambda: prometheus.value("spotwarden_collector_routers") == MAX_ROUTERS, timeout=15,
+                         what="records at the cap")
+        self.assertGreater(refused(prometheus, "over-cap"), 0)
+        self.assertGreater(refused(prometheus, "malformed"), 0)
+        total = ("spotwarden_collector_heartbeats_total + on() spotwarden_collector_kernel_drops_total"
+                 " + on() sum(spotwarden_collector_refused_total)")
+        sandbox.wait_for(lambda: (prometheus.value(total) or 0) >= sent, timeout=15, what="every datagram counted")
+        peak = peak_rss(collector.proc)
+        print("collector peak memory %.1f MB at %d records" % (peak / 1e6, MAX_ROUTERS))
+        self.assertLess(peak, MEMORY_BASE + MEMORY_PER_ROUTER * MAX_ROUTERS)
+
+    def restart_with_state_and_allow_list(self, spot, collector, prometheus, web, options, scratch):
+        """A restart keeps the records: the router that went silent is still
+        down. Restarted with an allow list, only its identifiers stay; a
+        reread on SIGHUP lets a new one in."""
+        state = options[options.index("--state-file") + 1]
+        router = spot.router.host
+        heartbeats = collector.router(kit.NASID)["heartbeats"]
+        self.assertEqual(0, collector.stop())
+        allow = os.path.join(scratch, "allow")
+        with open(allow, "wb") as f:
+            f.write(b"# the fleet\n%s\nbad\xff\xfe\"id\n" % kit.NASID.encode())
+        restarted = Collector(spot.operator.host, "127.0.0.1:9595", *options, "--allow", allow, web=web)
+        self.addCleanup(restarted.cleanup)
+        self.assertIn("2 records read", restarted.output())
+        self.assertEqual(heartbeats, restarted.router(kit.NASID)["heartbeats"])
+        sandbox.wait_for(lambda: prometheus.value("spotwarden_collector_routers") == 2, timeout=15,
+                         what="the restarted collector scraped")
+        self.assertEqual(0, prometheus.value(UP))
+
+        # The link is back: the router up again; a new identifier refused
+        # until the allow list names it and is reread.
+        spot.net.wan(True)
+        sandbox.wait_for(lambda: prometheus.value(UP) == 1, timeout=60, what="router up again")
+        send_icmp(router, "198.18.0.1", [heartbeat(b"late-comer\0", uptime=86400 * 400)])
+        sandbox.wait_for(lambda: refused(prometheus, "not-allowed") >= 1, timeout=15, what="refused as not allowed")
+        with open(allow, "ab") as f:
+            f.write(b"late-comer\n")
+        restarted.signal(signal.SIGHUP)
+        sandbox.wait_for(lambda: "3 NAS identifiers allowed" in restarted.output(), timeout=10, what="reread")
+        send_icmp(router, "198.18.0.1", [heartbeat(b"late-comer\0", uptime=86400 * 400)])
+        sandbox.wait_for(lambda: restarted.router("late-comer"), timeout=15, what="the new identifier allowed")
+        self.fleet_page(restarted)
+
+    def fleet_page(self, collector):
+        """The page in Chromium: the down router first; by uptime, longest
+        first, after two clicks on its header; a screenshot kept under build/."""
+        os.makedirs(ARTEFACTS, exist_ok=True)
+        page, clicked = os.path.join(ARTEFACTS, "fleet-page.html"), os.path.join(ARTEFACTS, "fleet-page-sorted.html")
+        html = collector.get("/")
+        twice = '<script>for (let i = 0; i < 2; ++i) document.querySelectorAll("th")[4].click()</script>'
+        for path, text in ((page, html), (clicked, html.replace("</body>", twice + "</body>"))):
+            with open(path, "w") as f:
+                f.write(text)
+        rows = lambda path: [row.split('data-k="', 1)[1].split('"', 1)[0]
+                             for row in chromium("file://" + path, "--dump-dom").split("<tr class=")[1:]]
+        self.assertEqual(['bad\\xff\\xfe&quot;id', kit.NASID, "late-comer"], rows(page))
+        self.assertEqual(["late-comer", kit.NASID, 'bad\\xff\\xfe&quot;id'], rows(clicked))
+        shot = os.path.join(ARTEFACTS, "fleet-page.png")
+        chromium("file://" + page, "--screenshot=" + shot, "--window-size=900,260", "--hide-scrollbars")
+        with open(shot, "rb") as f:
+            self.assertEqual(b"\x89PNG", f.read(4))
 
 if __name__ == "__main__":
     unittest.main()
