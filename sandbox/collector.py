@@ -49,15 +49,16 @@ def send_icmp(host, target, messages):
 
 
 class Collector:
-    """heartbeat-collector running in `host`, listening on `listen`."""
+    """heartbeat-collector running in `host`, listening on `listen`; started
+    through the `launcher` command prefix when one is given."""
 
-    def __init__(self, host, listen="127.0.0.1:9595", *options):
+    def __init__(self, host, listen="127.0.0.1:9595", *options, launcher=()):
         self.host = host
         self.listen = listen
         fd, self.log = tempfile.mkstemp(prefix="swcollector.")
         os.close(fd)
         with open(self.log, "w") as err:
-            self.proc = host.popen([PROGRAM, "--listen", listen] + list(options), stderr=err)
+            self.proc = host.popen(list(launcher) + [PROGRAM, "--listen", listen] + list(options), stderr=err)
         sandbox.wait_for(lambda: "listening on" in self.output() or self.proc.poll() is not None,
                          timeout=10, what="heartbeat-collector")
         if self.proc.poll() is not None:
@@ -89,17 +90,23 @@ class Collector:
 
 class Prometheus:
     """A Prometheus server in `host` that scrapes `targets` every second;
-    its configuration and data live in a scratch folder."""
+    its configuration and data live in a scratch folder. With `rules` (a
+    rules file) it evaluates them every second and sends the alerts to the
+    `alertmanager` (ADDR:PORT) given."""
 
-    def __init__(self, host, targets, listen="127.0.0.1:9090"):
+    def __init__(self, host, targets, listen="127.0.0.1:9090", rules=None, alertmanager=None):
         self.host = host
         self.listen = listen
         self.dir = tempfile.mkdtemp(prefix="swprometheus.")
         config = os.path.join(self.dir, "prometheus.yml")
         with open(config, "w") as f:
-            f.write("global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
+            f.write("global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n  evaluation_interval: 1s\n"
                     "scrape_configs:\n  - job_name: collector\n    static_configs:\n"
                     "      - targets: [%s]\n" % ", ".join('"%s"' % t for t in targets))
+            if rules:
+                f.write("rule_files: [%s]\n" % json.dumps(rules))
+            if alertmanager:
+                f.write("alerting: {alertmanagers: [{static_configs: [{targets: [%s]}]}]}\n" % json.dumps(alertmanager))
         self.out = open(os.path.join(self.dir, "prometheus.log"), "w")
         self.proc = host.popen([PROMETHEUS, "--config.file=" + config,
                                 "--storage.tsdb.path=" + os.path.join(self.dir, "data"),
