@@ -89,20 +89,20 @@ class Collector:
 
 
 class Prometheus:
-    """A Prometheus server in `host` that scrapes `targets` every second;
+    """A Prometheus server in `host` that scrapes `targets` every `interval`;
     its configuration and data live in a scratch folder. With `rules` (a
-    rules file) it evaluates them every second and sends the alerts to the
+    rules file) it evaluates them as often and sends the alerts to the
     `alertmanager` (ADDR:PORT) given."""
 
-    def __init__(self, host, targets, listen="127.0.0.1:9090", rules=None, alertmanager=None):
+    def __init__(self, host, targets, listen="127.0.0.1:9090", rules=None, alertmanager=None, interval="1s"):
         self.host = host
         self.listen = listen
         self.dir = tempfile.mkdtemp(prefix="swprometheus.")
         config = os.path.join(self.dir, "prometheus.yml")
         with open(config, "w") as f:
-            f.write("global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n  evaluation_interval: 1s\n"
+            f.write("global:\n  scrape_interval: %s\n  scrape_timeout: %s\n  evaluation_interval: %s\n"
                     "scrape_configs:\n  - job_name: collector\n    static_configs:\n"
-                    "      - targets: [%s]\n" % ", ".join('"%s"' % t for t in targets))
+                    "      - targets: [%s]\n" % ((interval,) * 3 + (", ".join('"%s"' % t for t in targets),)))
             if rules:
                 f.write("rule_files: [%s]\n" % json.dumps(rules))
             if alertmanager:
