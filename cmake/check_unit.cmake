@@ -8,9 +8,10 @@ string(REGEX REPLACE "ExecStart=[^ ]+" "ExecStart=${PROGRAM}" text "${text}")
 file(WRITE ${dir}/${name} "${text}")
 execute_process(COMMAND ${ANALYZE} verify --man=no ${dir}/${name}
   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-# Complaints about other units on this machine are none of this unit's business.
+# Complaints about other units on this machine (their failures make the
+# status nonzero too) are none of this unit's business.
 string(REGEX MATCHALL "[^\n]*${name}[^\n]*" ours "${out}${err}")
 file(REMOVE_RECURSE ${dir})
-if(NOT rc EQUAL 0 OR ours)
+if(ours OR (NOT rc EQUAL 0 AND "${out}${err}" STREQUAL ""))
   message(FATAL_ERROR "systemd-analyze verify ${name} (${rc}):\n${out}${err}")
 endif()
