@@ -78,9 +78,10 @@ def send_icmp(host, target, messages):
 
 class Collector:
     """heartbeat-collector running in `host`, listening on `listen`; over
-    TLS with basic authentication when `web` (a WebConfig) is given."""
+    TLS with basic authentication when `web` (a WebConfig) is given; started
+    through the `launcher` command prefix when one is given."""
 
-    def __init__(self, host, listen="127.0.0.1:9595", *options, web=None, program=PROGRAM):
+    def __init__(self, host, listen="127.0.0.1:9595", *options, web=None, program=PROGRAM, launcher=()):
         self.host = host
         self.listen = listen
         self.web = web
@@ -90,7 +91,7 @@ class Collector:
         fd, self.log = tempfile.mkstemp(prefix="swcollector.")
         os.close(fd)
         with open(self.log, "w") as err:
-            self.proc = host.popen([program, "--listen", listen] + list(options), stderr=err)
+            self.proc = host.popen(list(launcher) + [program, "--listen", listen] + list(options), stderr=err)
         sandbox.wait_for(lambda: "listening on" in self.output() or self.proc.poll() is not None,
                          timeout=10, what="heartbeat-collector")
         if self.proc.poll() is not None:
@@ -140,22 +141,29 @@ class Collector:
 
 
 class Prometheus:
-    """A Prometheus server in `host` that scrapes `targets` every second;
+    """A Prometheus server in `host` that scrapes `targets` every `interval`;
     its configuration and data live in a scratch folder. With `web` (a
-    WebConfig) it scrapes over TLS with basic authentication."""
+    WebConfig) it scrapes over TLS with basic authentication. With `rules` (a
+    rules file) it evaluates them as often and sends the alerts to the
+    `alertmanager` (ADDR:PORT) given."""
 
-    def __init__(self, host, targets, listen="127.0.0.1:9090", web=None):
+    def __init__(self, host, targets, listen="127.0.0.1:9090", web=None, rules=None, alertmanager=None,
+                 interval="1s"):
         self.host = host
         self.listen = listen
         self.dir = tempfile.mkdtemp(prefix="swprometheus.")
         config = os.path.join(self.dir, "prometheus.yml")
         with open(config, "w") as f:
-            f.write("global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
+            f.write("global:\n  scrape_interval: %s\n  scrape_timeout: %s\n  evaluation_interval: %s\n"
                     "scrape_configs:\n  - job_name: collector\n    static_configs:\n"
-                    "      - targets: [%s]\n" % ", ".join('"%s"' % t for t in targets))
+                    "      - targets: [%s]\n" % ((interval,) * 3 + (", ".join('"%s"' % t for t in targets),)))
             if web:
                 f.write("    scheme: https\n    tls_config: {ca_file: %s}\n"
                         "    basic_auth: {username: %s, password: '%s'}\n" % (web.ca, web.user, web.password))
+            if rules:
+                f.write("rule_files: [%s]\n" % json.dumps(rules))
+            if alertmanager:
+                f.write("alerting: {alertmanagers: [{static_configs: [{targets: [%s]}]}]}\n" % json.dumps(alertmanager))
         self.out = open(os.path.join(self.dir, "prometheus.log"), "w")
         self.proc = host.popen([PROMETHEUS, "--config.file=" + config,
                                 "--storage.tsdb.path=" + os.path.join(self.dir, "data"),

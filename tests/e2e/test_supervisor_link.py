@@ -1,10 +1,13 @@
 """spotwarden's talkback loop when the upstream path to the operator breaks
-and comes back: the portal switched offline and online with the heartbeat."""
+and comes back: the portal switched offline and online with the heartbeat,
+and the operator told so by the shipped alerting rules (Prometheus,
+Alertmanager, a webhook) where the collector is built."""
 
 import time
 import unittest
 
 from tests.e2e import fault_kit
+from sandbox import alerting
 from sandbox import hotspot as kit
 from sandbox import sandbox
 
@@ -15,6 +18,10 @@ R002 = "/www/zelvanet_R002.html"
 class UpstreamLossTest(unittest.TestCase):
     def test_lost_heartbeat_switches_offline_with_r001_and_back_online(self):
         spot = self.enterContext(kit.Hotspot())
+        alerts = None
+        if alerting.available():
+            alerts = alerting.Alerting(spot.operator.host)
+            self.addCleanup(alerts.cleanup)
         spot.start_online(kit.settings_file(webping_interval=2), kit.portal_file())
         sandbox.wait_for(lambda: len(spot.requests("/ping")) >= 2, timeout=20, what="web pings")
 
@@ -27,6 +34,9 @@ class UpstreamLossTest(unittest.TestCase):
         # fall due meanwhile.
         lost = fault_kit.count_logged(spot, "test_ping: ")
         fault_kit.wait_logged_more(spot, "test_ping: ", lost + 2, timeout=40)
+        down = ("firing", "SpotwardenRouterDown", kit.NASID)
+        if alerts:
+            alerts.wait_notice(down)
         pings_offline = len(spot.requests("/ping"))
         refreshes_offline = len(spot.requests("/config/chilli.conf"))
 
@@ -38,6 +48,14 @@ class UpstreamLossTest(unittest.TestCase):
         sandbox.wait_for(lambda: len([p for p in spot.requests("/ping") if p[0] > t_up]) >= 2, timeout=20,
                          what="web pings after the return")
 
+        if alerts:
+            # The notices the operator got: down while cut off, then resolved,
+            # and nothing else (the collector had the router before the cut).
+            alerts.wait_notice(("resolved",) + down[1:])
+            self.assertEqual([down, ("resolved",) + down[1:]], alerts.notices())
+            status = alerts.collector.process_status()
+            self.assertEqual(("65534", "0000000000000000", "0000000000000000"),
+                             (status["Uid"].split()[1], status["CapEff"], status["CapAmb"]))
         names = spot.signal_names()
         self.assertEqual(["SIGHUP", "SIGPWR", "SIGUSR2", "SIGUSR1", "SIGUSR2"], names)
         self.assertEqual([R002, None, R001, None], kit.without_blips(spot.watcher.changes))
