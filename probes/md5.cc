@@ -17,8 +17,10 @@ MD5_CTX* libmd_context(Md5Context* context) {
 }
 }  // namespace
 
-// libmd's digest lives in the context itself: nothing to release.
-Md5Context::~Md5Context() = default;
+// libmd's digest lives in the context itself. An abandoned one (an HMAC
+// key's pad in it) is wiped, as libcrypto's release wipes its own; MD5Final
+// wipes a finished one.
+Md5Context::~Md5Context() { explicit_bzero(state, sizeof state); }
 
 int md5_init(Md5Context* context) {
   MD5Init(new (context->state) MD5_CTX);
@@ -30,7 +32,6 @@ void md5_append(Md5Context* context, const void* data, size_t length) {
 }
 
 int md5_finish(Md5Context* context, unsigned char digest[kMd5DigestLength]) {
-  // MD5Final wipes the running state, as EVP's release does.
   MD5Final(digest, libmd_context(context));
   return 0;
 }
