@@ -1,8 +1,45 @@
 #include "probes/md5.h"
 
-#include <openssl/err.h>
-#include <openssl/evp.h>
 #include <string.h>
+
+#ifdef SPOTWARDEN_MD5_LIBMD
+
+#include <md5.h>
+
+#include <new>
+
+static_assert(sizeof(MD5_CTX) <= kMd5StateSize && alignof(MD5_CTX) <= 8,
+              "libmd's MD5_CTX must fit Md5Context::state");
+
+namespace {
+MD5_CTX* libmd_context(Md5Context* context) {
+  return std::launder(static_cast<MD5_CTX*>(static_cast<void*>(context->state)));
+}
+}  // namespace
+
+// libmd's digest lives in the context itself. An abandoned one (an HMAC
+// key's pad in it) is wiped, as libcrypto's release wipes its own; MD5Final
+// wipes a finished one.
+Md5Context::~Md5Context() { explicit_bzero(state, sizeof state); }
+
+int md5_init(Md5Context* context) {
+  MD5Init(new (context->state) MD5_CTX);
+  return 0;
+}
+
+void md5_append(Md5Context* context, const void* data, size_t length) {
+  MD5Update(libmd_context(context), static_cast<const unsigned char*>(data), length);
+}
+
+int md5_finish(Md5Context* context, unsigned char digest[kMd5DigestLength]) {
+  MD5Final(digest, libmd_context(context));
+  return 0;
+}
+
+#else
+
+#include <openssl/evp.h>
+#include <openssl/err.h>
 
 #include "os/log.h"
 
@@ -68,6 +105,8 @@ int md5_finish(Md5Context* context, unsigned char digest[kMd5DigestLength]) {
   }
   return 0;
 }
+
+#endif
 
 int hmac_md5(const void* key, size_t key_length, const void* data, size_t length,
              unsigned char mac[kMd5DigestLength]) {

@@ -1,6 +1,8 @@
-// The one door to the MD5 digest (RFC 1321) of OpenSSL's libcrypto, through
-// its EVP interface; nothing else in the programs touches OpenSSL. HMAC-MD5
-// is made here from the digest alone.
+// The one door to the MD5 digest (RFC 1321) of the provider chosen at build
+// time: OpenSSL's libcrypto through its EVP interface, or libmd's
+// MD5Init/MD5Update/MD5Final (SPOTWARDEN_MD5); nothing else in the programs
+// touches either. HMAC-MD5 is made here from the digest alone, so both
+// providers give the same results.
 #pragma once
 
 #include <stddef.h>
@@ -8,6 +10,8 @@
 struct evp_md_ctx_st;
 
 inline constexpr size_t kMd5DigestLength = 16;
+// Room for libmd's whole running digest (MD5_CTX), kept in place.
+inline constexpr size_t kMd5StateSize = 96;
 
 // One running digest. The library context is released by md5_finish() or,
 // when the digest is abandoned, by the destructor.
@@ -17,7 +21,10 @@ struct Md5Context {
   Md5Context& operator=(const Md5Context&) = delete;
   ~Md5Context();
 
+  // The running digest: libcrypto's context, or libmd's in `state`
+  // (md5.cc checks that it fits).
   evp_md_ctx_st* evp = nullptr;
+  alignas(8) unsigned char state[kMd5StateSize] = {};
   bool failed = false;
 };
 

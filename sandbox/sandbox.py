@@ -42,7 +42,7 @@ OPERATOR_HOST = _CONSTANTS["operator_host"]
 OPERATOR_DOMAIN = _CONSTANTS["operator_domain"]
 OPERATOR_SCHEME = _CONSTANTS["operator_scheme"]  # of the settings and portal-config URLs
 TRACE_TARGET = _CONSTANTS["trace_target"]  # linkgauge's 'tracegw -I' host
-# Where an emulated cross build's libcrypto is, or empty.
+# Where an emulated cross build's MD5 provider (libcrypto or libmd) is, or empty.
 LIBRARY_DIR = _CONSTANTS["library_dir"]
 # Options of a sanitizer build's runtime, and where inside the router its
 # reports go (the router's /var/log/sanitizer.PID).
@@ -237,7 +237,7 @@ class RouterRoot:
                 "--setenv", "CHILLI_JOURNAL", "/var/run/chilli.journal"]
         if EMULATOR:
             # The stand-ins' emulator scripts and the programs' libraries
-            # (libcrypto) are named by their build-time paths.
+            # (the MD5 provider) are named by their build-time paths.
             args += ["--ro-bind", BUILD_DIR, BUILD_DIR]
             if LIBRARY_DIR and not LIBRARY_DIR.startswith(BUILD_DIR + "/"):
                 args += ["--ro-bind", LIBRARY_DIR, LIBRARY_DIR]
