@@ -38,8 +38,8 @@ int md5_finish(Md5Context* context, unsigned char digest[kMd5DigestLength]) {
 
 #else
 
-#include <openssl/evp.h>
 #include <openssl/err.h>
+#include <openssl/evp.h>
 
 #include "os/log.h"
 
