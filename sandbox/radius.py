@@ -36,9 +36,6 @@ class FreeRadius:
         text = re.sub(r"(?m)^logdir = .*$", "logdir = " + os.path.join(self.dir, "log"), text)
         text = re.sub(r"(?m)^run_dir = .*$", "run_dir = " + os.path.join(self.dir, "run"), text)
         text = re.sub(r"(?m)^(\s*)(user|group) = freerad\s*$", r"\1#\2 = freerad", text)
-        # Rejects at once, not after a second: a probe waiting one second
-        # would race the server's delay.
-        text = re.sub(r"(?m)^(\s*)reject_delay = .*$", r"\1reject_delay = 0", text)
         with open(path, "w") as f:
             f.write(text)
         with open(os.path.join(self.conf, "clients.conf"), "a") as f:
