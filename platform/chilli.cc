@@ -69,12 +69,13 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc && len < static_cast<int>(sizeof text); ++i) {
     len += snprintf(text + len, sizeof text - len, "\t%s", argv[i]);
   }
-  journal(text);
-
+  // Signals are held before the start is journaled: a test that signals
+  // chilli as soon as it sees the start line must never kill it.
   sigset_t all;
   sigfillset(&all);
   sigdelset(&all, SIGSEGV);
   sigprocmask(SIG_BLOCK, &all, nullptr);
+  journal(text);
 
   const char* after = getenv("CHILLI_EXIT_AFTER");
   double left = after ? atof(after) : -1;

@@ -130,14 +130,9 @@ class Chain:
         report = "/var/run/linkgauge.report"
         watch = "python3 /opt/sandbox/daemon_watch.py %s %s-- %s" % (
             report, "--term-when %s " % term_when if term_when else "", program)
-        command = ("timerd & i=0; while [ ! -s /var/run/timer.pid ] && [ $i -lt 100 ]; do "
-                   "sleep 0.05; i=$((i+1)); done; %s; kill $(cat /var/run/timer.pid)" % watch)
+        command = "timerd & " + sandbox.until("[ -s /var/run/timer.pid ]") + watch + "; kill $(cat /var/run/timer.pid)"
         if log:
-            # The daemon reads its socket in order: once this line is in the
-            # file, so is everything logged before it.
-            command = (sandbox.START_SYSLOG + command + "; busybox logger -t sandbox end-of-run; i=0; "
-                       "while ! grep -q end-of-run /var/log/messages && [ $i -lt 200 ]; do "
-                       "sleep 0.05; i=$((i+1)); done")
+            command = sandbox.START_SYSLOG + command + "; " + sandbox.DRAIN_SYSLOG
         rc, out, err = self.router.run(command, env={"PING_WAIT": str(ping_wait)}, timeout=timeout)
         try:
             with open(root.path(report)) as f:

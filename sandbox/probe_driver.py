@@ -9,12 +9,12 @@ from sandbox import sandbox
 
 DRIVER = os.path.join(sandbox.BUILD_DIR, "tools", "swprobe")
 
-_WITH_SYSLOG = sandbox.START_SYSLOG + "%s; rc=$?; sleep 0.3; exit $rc"
+_WITH_SYSLOG = sandbox.START_SYSLOG + "%s; rc=$?; " + sandbox.DRAIN_SYSLOG + "exit $rc"
 
 
 class ProbeRun:
     def __init__(self, rc, out, err, elapsed, log):
-        # elapsed includes the syslog daemon's start and a 0.3 s drain.
+        # elapsed includes the syslog daemon's start and drain.
         self.rc, self.out, self.err, self.elapsed, self.log = rc, out, err, elapsed, log
 
     def messages(self, priority=None):

@@ -58,15 +58,29 @@ def sh(*args, check=True, **kw):
     return r.stdout
 
 
+def until(condition):
+    """Shell text for a command line in the router: waits until the shell
+    test `condition` holds, or a minute has passed."""
+    return "i=0; until %s || [ $i -ge 1200 ]; do sleep 0.05; i=$((i+1)); done; " % condition
+
+
 # Shell prefix for a command line in the router: starts the syslog daemon and
 # waits until /dev/log exists, so no early message is lost.
-START_SYSLOG = ("busybox syslogd -n -O /var/log/messages & "
-                "i=0; while [ ! -S /dev/log ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done; ")
+START_SYSLOG = "busybox syslogd -n -O /var/log/messages & " + until("[ -S /dev/log ]")
+# Shell text that ends a command line started with START_SYSLOG: waits until
+# the daemon wrote a marker (local7, which no test reads) logged after
+# everything else, so no message is lost with the router.
+DRAIN_SYSLOG = "logger -p local7.info sandbox-drained; " + until("grep -q sandbox-drained /var/log/messages")
+# The timeouts of wait_for() are what a normal machine needs; a sanitizer
+# build beside busy processes may take several times as long, and a longer
+# wait costs time only when the test fails anyway.
+TIMEOUT_SCALE = 4
 
 
 def wait_for(predicate, timeout=10.0, interval=0.05, what="condition"):
-    """Polls `predicate` until it is true; raises after `timeout` seconds."""
-    deadline = time.monotonic() + timeout
+    """Polls `predicate` until it is true; raises after TIMEOUT_SCALE times
+    `timeout` seconds."""
+    deadline = time.monotonic() + timeout * TIMEOUT_SCALE
     while True:
         value = predicate()
         if value:

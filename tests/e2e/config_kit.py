@@ -33,8 +33,11 @@ class ConfigTestCase(unittest.TestCase):
 
     def in_router(self, command, timeout=120):
         """Runs `command` in the router next to a running chilli stand-in and
-        the syslog daemon; returns (rc, stdout, stderr) of the command."""
-        script = SYSLOG + "chilli & sleep 0.3; " + command + "; rc=$?; sleep 0.3; exit $rc"
+        the syslog daemon; returns (rc, stdout, stderr) of the command. chilli
+        ends with SIGTERM, after any signal the command sent it."""
+        script = (SYSLOG + "n=$(grep -c start /var/run/chilli.journal); chilli & c=$!; " +
+                  sandbox.until('[ "$(grep -c start /var/run/chilli.journal)" -gt "${n:-0}" ]') + command +
+                  "; rc=$?; killall -15 chilli; wait $c; " + sandbox.DRAIN_SYSLOG + "exit $rc")
         return self.router.run(script, timeout=timeout)
 
     def update(self, secret=None, path=CONF):

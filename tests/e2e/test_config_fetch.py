@@ -10,7 +10,7 @@ from sandbox import sandbox
 
 class SettingsFetchTest(ConfigTestCase):
     def test_retries_through_404_and_unmarked_file_until_valid(self):
-        proc = self.router.start("sh -c \"swconf get '%s' /var/run/spotwarden.conf; sleep 0.3\"" % SETTINGS_URL,
+        proc = self.router.start("sh -c 'swconf get \"%s\" /var/run/spotwarden.conf; %s'" % (SETTINGS_URL, sandbox.DRAIN_SYSLOG),
                                  stdout=subprocess.PIPE)
         self.addCleanup(self.router.stop)
         sandbox.wait_for(lambda: len(self.op.requests()) >= 1, timeout=20, what="first request")

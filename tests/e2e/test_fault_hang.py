@@ -31,8 +31,7 @@ class HungServerTest(unittest.TestCase):
         sandbox.wait_for(lambda: spot.logged("web ping failed"), timeout=75, interval=0.1,
                          what="the web ping's failure")
         waited = time.time() - hung[0]
-        self.assertGreater(waited, 59.0)
-        self.assertLess(waited, 64.0)
+        self.assertTrue(59.0 < waited < 90.0, waited)  # killed at its limit, not left hanging
         msgs = spot.messages()
         self.assertIn(("user.notice", "web ping failed"), msgs)
         self.assertIn(("user.debug", "child 'wget' exited with status: 137"), msgs)

@@ -54,8 +54,7 @@ class RadiusProbeTest(unittest.TestCase):
         self.assertEqual(3, len(got))
         self.assertEqual(1, len({data for _, _, data in got}), "every send repeats the same bytes")
         for earlier, later in zip(got, got[1:]):
-            self.assertGreater(later[0] - earlier[0], 1.8)
-            self.assertLess(later[0] - earlier[0], 3.0)
+            self.assertTrue(1.8 < later[0] - earlier[0] < 6.0, got)  # no resend before the timeout
         # The authenticator checks out with the default secret (RFC 2866).
         packet = got[0][2]
         self.assertEqual((4, 55), (packet[0], len(packet)))
@@ -68,7 +67,8 @@ class RadiusProbeTest(unittest.TestCase):
     def test_closed_port_ends_the_probe_at_once(self):
         run = self.probe("auth", "198.18.0.1", NASID, "-", 3, 5)
         self.assertEqual("result -1\n", run.out)
-        self.assertLess(run.elapsed, 4, "the probe must not wait after the port unreachable")
+        # Four waits of 5 s would take 20 s; a run takes about one on a quiet machine.
+        self.assertLess(run.elapsed, 12, "the probe must not wait after the port unreachable")
         self.assertEqual(["test_radius: recv(): Connection refused"], run.messages("user.notice"))
         self.assertEqual([], run.messages("user.debug"))
 

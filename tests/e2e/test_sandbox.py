@@ -15,10 +15,11 @@ class SandboxTest(unittest.TestCase):
         op.serve("hello.txt", "hi\n")
         op.start_http()
         rc, out, err = self.net.router.run(
-            "busybox syslogd -n -O /var/log/messages & sleep 0.3; logger -p user.notice hello-log; "
-            "wget -q -O /var/tmp/got http://%s/config/hello.txt?x=1; "
-            "/bin/nvram get zelvanet_ssid; chilli a b & sleep 0.3; killall -1 chilli; sleep 0.3; "
-            "killall -15 chilli; sleep 0.3; ls /proc | grep -c '^[0-9]'" % sandbox.OPERATOR_HOST)
+            sandbox.START_SYSLOG + "logger -p user.notice hello-log; wget -q -O /var/tmp/got http://%s/config/"
+            "hello.txt?x=1; /bin/nvram get zelvanet_ssid; chilli a b & c=$!; " % sandbox.OPERATOR_HOST +
+            sandbox.until("[ -s /var/run/chilli.journal ]") + "killall -1 chilli; " +
+            sandbox.until("grep -q SIGHUP /var/run/chilli.journal") + "killall -15 chilli; wait $c; " +
+            sandbox.DRAIN_SYSLOG + "ls /proc | grep -c '^[0-9]'")
         self.assertEqual(0, rc, err)
         lines = out.splitlines()
         self.assertEqual("zelvanet_ssid=Cafe Hotspot", lines[0])

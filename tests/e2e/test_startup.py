@@ -51,7 +51,7 @@ class StartupTest(unittest.TestCase):
 
     def run_rejected(self, args):
         rc, out, err = self.router.run(
-            WITH_SYSLOG + "/sbin/spotwarden %s; rc=$?; sleep 0.2; exit $rc" % args)
+            WITH_SYSLOG + "/sbin/spotwarden %s; rc=$?; " % args + sandbox.DRAIN_SYSLOG + "exit $rc")
         return rc, out, err
 
     def test_every_rejection_prints_usage_and_exits_1_touching_nothing(self):

@@ -30,11 +30,10 @@ class OperatorDownTest(unittest.TestCase):
         self.assertTrue(spot.logged("retrieved spotwarden config file"))
         self.assertGreaterEqual(sum(m == "attempting to download spotwarden config file"
                                     for _, m in spot.messages()), 2)
-        # Within a series tries are 1 s apart; between series 1 + 3 s.
+        # Within a series tries are at least 1 s apart; between series 1 + 3 s.
         times = [r[0] for r in spot.requests("/config/chilli.conf")]
-        self.assertTrue(0.8 < times[1] - times[0] < 3.5, times)
-        self.assertTrue(3.8 < times[2] - times[1] < 7.5, times)
-        self.assertTrue(0.8 < times[3] - times[2] < 3.5, times)
+        gaps = [b - a for a, b in zip(times, times[1:])]
+        self.assertTrue(gaps[0] > 0.8 and gaps[1] > 3.8 and gaps[2] > 0.8, times)
         self.assertEqual([404] * 4, [r[4] for r in spot.requests("/config/chilli.conf")][:4])
         self.assertTrue(spot.logged("config file download failed, will retry later..."))
         self.assertEqual([R002, R003, R002, None], kit.without_blips(spot.watcher.changes))
@@ -60,7 +59,7 @@ class RadiusTest(unittest.TestCase):
         sent = peer.datagrams()
         # retries 1: two sends to the silent server per check, 1 s apart.
         self.assertEqual([1813, 1813, 1812, 1812], [p for _, p in sent])
-        self.assertTrue(0.8 < sent[1][0] - sent[0][0] < 3.0)
+        self.assertGreater(sent[1][0] - sent[0][0], 0.8)
         self.assertEqual([R002, None], kit.without_blips(spot.watcher.changes))
         self.assertTrue(spot.logged("radius accounting test to [198.18.0.1] successful"))
         self.assertTrue(spot.logged("radius authentication test to [198.18.0.1] successful"))
@@ -71,7 +70,7 @@ class RadiusTest(unittest.TestCase):
         sent = peer.datagrams()
         self.assertEqual([1813] * 6, [p for _, p in sent[:6]])
         # Round: 4 sends 1 s apart (server 1 twice, server 2 twice), then the 3 s wait.
-        self.assertTrue(3.8 < sent[4][0] - sent[3][0] < 7.0, sent)
+        self.assertGreater(sent[4][0] - sent[3][0], 3.8, sent)
         self.assertEqual(R004, spot.router.link_target())
         self.assertEqual([R002, R004], kit.without_blips(spot.watcher.changes)[:2])
         self.assertEqual(["SIGHUP"], spot.signal_names())
