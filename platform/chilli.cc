@@ -18,6 +18,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 namespace {
 
 struct SignalName {
@@ -103,19 +105,26 @@ int main(int argc, char** argv) {
     }
     struct timespec t0;
     clock_gettime(CLOCK_MONOTONIC, &t0);
-    int sig = sigtimedwait(&all, nullptr, &wait);
+    siginfo_t got[32];
+    int n = sigtimedwait(&all, &got[0], &wait) > 0 ? 1 : 0;
     struct timespec t1;
     clock_gettime(CLOCK_MONOTONIC, &t1);
     left -= static_cast<double>(t1.tv_sec - t0.tv_sec) + (t1.tv_nsec - t0.tv_nsec) / 1e9;
-    if (sig < 0) {
-      continue;  // timeout or EINTR
-    }
-    snprintf(text, sizeof text, "signal\t%d\t%s\t%d", static_cast<int>(getpid()), signal_name(sig), sig);
-    journal(text);
-    if (sig == SIGTERM || sig == SIGINT) {
-      snprintf(text, sizeof text, "exit\t%d\t0", static_cast<int>(getpid()));
+    // Signals pending together are taken lowest number first, whatever the
+    // order they were sent in; each comes from a killall of its own, forked
+    // in the order of sending, so they are journaled by the sender's pid.
+    const struct timespec none = {0, 0};
+    while (n > 0 && n < 32 && sigtimedwait(&all, &got[n], &none) > 0) ++n;
+    std::sort(got, got + n, [](const siginfo_t& a, const siginfo_t& b) { return a.si_pid < b.si_pid; });
+    for (int i = 0; i < n; ++i) {
+      int sig = got[i].si_signo;
+      snprintf(text, sizeof text, "signal\t%d\t%s\t%d", static_cast<int>(getpid()), signal_name(sig), sig);
       journal(text);
-      return 0;
+      if (sig == SIGTERM || sig == SIGINT) {
+        snprintf(text, sizeof text, "exit\t%d\t0", static_cast<int>(getpid()));
+        journal(text);
+        return 0;
+      }
     }
   }
 }
