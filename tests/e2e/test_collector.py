@@ -26,8 +26,8 @@ def status_file(router):
         return dict(line.split("=", 1) for line in f.read().splitlines())
 
 
-def meminfo_total():
-    with open("/proc/meminfo") as f:
+def meminfo_total(router):
+    with open(router.proc_path("meminfo")) as f:
         kib = next(int(line.split()[1]) for line in f if line.startswith("MemTotal:"))
     return (kib * 1024) & 0xFFFFFFFF  # the heartbeat carries the low 32 bits
 
@@ -59,11 +59,13 @@ class CollectorTest(unittest.TestCase):
         sandbox.wait_for(lambda: prometheus.value(UP) == 1, timeout=30, what="router up in Prometheus")
         [(labels, _)] = prometheus.query(UP)
         self.assertEqual("198.18.0.2", labels["address"])
-        with open("/proc/uptime") as f:
+        # Telemetry as the router's own /proc tells it.
+        sandbox.wait_for(lambda: os.path.exists(spot.router.proc_path("uptime")), what="the router's /proc")
+        with open(spot.router.proc_path("uptime")) as f:
             uptime = float(f.read().split()[0])
         self.assertAlmostEqual(uptime, prometheus.value('spotwarden_router_uptime_seconds{nasid="%s"}' % kit.NASID),
                                delta=30)
-        self.assertEqual(meminfo_total(), prometheus.value("spotwarden_router_memory_total_bytes"))
+        self.assertEqual(meminfo_total(spot.router), prometheus.value("spotwarden_router_memory_total_bytes"))
         self.assertGreater(prometheus.value("spotwarden_router_processes"), 0)
 
         # The router's status file says the same, and no secret.
@@ -87,6 +89,16 @@ class CollectorTest(unittest.TestCase):
         sandbox.wait_for(lambda: collector.router(kit.NASID)["heartbeats"] >= real + 3, timeout=15,
                          what="real heartbeats after the forged one")
         self.assertEqual(1, collector.router(kit.NASID)["reboots"])
+        if spot.router.system:
+            # An emulated router reboots for real: counted once, and it comes
+            # back online and beating.
+            spot.router.system.reboot()
+            sandbox.wait_for(lambda: prometheus.value("spotwarden_router_reboots_total") == 2, timeout=120,
+                             what="the guest's reboot counted")
+            real = collector.router(kit.NASID)["heartbeats"]
+            sandbox.wait_for(lambda: collector.router(kit.NASID)["heartbeats"] >= real + 3, timeout=30,
+                             what="heartbeats after the reboot")
+            self.assertEqual(2, collector.router(kit.NASID)["reboots"])
 
         # Bad input: none of it makes a record, each counts as rejected.
         good_tail = struct.pack("!IIIIH", 1, 2, 3, 4, 5)
