@@ -104,9 +104,9 @@ class System:
         lines += ["export %s=%s" % (k, shlex.quote(v)) for k, v in (env or {}).items()]
         return "\n".join(lines + [command]) + "\n"
 
-    def boot(self, script):
+    def boot(self, script, once=False):
         """Boots the image with `script` as its services; returns the QEMU
-        process (it ends when the guest powers off)."""
+        process. With `once`, a guest reboot ends it."""
         if self.settings is None:
             self.settings = self._plumb()
         path = os.path.join(self.router.root.dir, "etc", "rc.services")
@@ -117,6 +117,7 @@ class System:
         settings = dict(self.settings, clock="%d" % time.time())
         args = [RUN_IMAGE, "--image", IMAGE_DIR, "--console", self.console_log(),
                 "--share", self.router.root.dir, "--wan", "tap0," + WAN_MAC, "--mgmt", "tap1," + MGMT_MAC]
+        args += ["--no-reboot"] if once else []
         args += ["router.%s=%s" % kv for kv in sorted(settings.items())]
         return self.router.host.popen(args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
 
@@ -128,9 +129,9 @@ class System:
             if os.path.exists(path):
                 os.unlink(path)
         guest = {n: "/var/run/.command." + n for n in files}
-        script = self.script("(%s) >%s 2>%s\necho $? >%s\npoweroff -f" % (
+        script = self.script("(%s) >%s 2>%s\necho $? >%s\nreboot -f" % (
             command, guest["out"], guest["err"], guest["rc"]), env)
-        proc = self.boot(script)
+        proc = self.boot(script, once=True)
         try:
             proc.wait(timeout=timeout)
         finally:
