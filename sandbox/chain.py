@@ -130,6 +130,12 @@ class Chain:
         report = "/var/run/linkgauge.report"
         watch = "python3 /opt/sandbox/daemon_watch.py %s %s-- %s" % (
             report, "--term-when %s " % term_when if term_when else "", program)
+        if self.router.system:
+            # No Python on the emulated router: its shell waits until the
+            # detached process is gone, whose exit status only init sees.
+            assert term_when is None, "the emulated router has no daemon watcher"
+            watch = ("%s; echo \"parent exit $?\" >%s.tmp; while pidof linkgauge >/dev/null; do sleep 0.1; done; "
+                     "echo 'daemon ended' >>%s.tmp; mv %s.tmp %s") % (program, report, report, report, report)
         command = "timerd & " + sandbox.until("[ -s /var/run/timer.pid ]") + watch + "; kill $(cat /var/run/timer.pid)"
         if log:
             command = sandbox.START_SYSLOG + command + "; " + sandbox.DRAIN_SYSLOG

@@ -24,6 +24,9 @@ PROGRAM_DIR = os.environ.get("SW_PROGRAM_DIR", BUILD_DIR)
 # A cross build's programs run in the router through this emulator command
 # ("qemu-mips-static -L /usr/mips-linux-gnu"); empty for a host build.
 EMULATOR = os.environ.get("SW_EMULATOR", "")
+# A router of the emulated-system kind: the image of scripts/build-image in
+# this folder, booted in place of the bubblewrap root (sandbox/emulated.py).
+IMAGE_DIR = os.environ.get("SW_IMAGE_DIR", "")
 
 
 def _build_constants():
@@ -297,9 +300,18 @@ class Router:
         self.host = Host(name)
         self.root = RouterRoot(hosts=hosts, nvram=nvram, options=root_options)
         self.proc = None
+        self.system = None
+        if IMAGE_DIR:
+            from sandbox import emulated
+            self.system = emulated.System(self)
 
     def start(self, command, env=None, stdout=None, stderr=None, extra_binds=()):
-        """Starts a shell command line in the router after the syslog daemon."""
+        """Starts a shell command line in the router after the syslog daemon.
+        An emulated router boots with it as its services; its output goes to
+        the console log."""
+        if self.system:
+            self.proc = self.system.boot(self.system.script("exec " + command, env))
+            return self.proc
         envs = []
         for k, v in (env or {}).items():
             envs += ["--setenv", k, v]
@@ -310,6 +322,8 @@ class Router:
 
     def run(self, command, env=None, timeout=60):
         """Runs a shell command line in the router to its end: (rc, out, err)."""
+        if self.system:
+            return self.system.run(command, env, timeout)
         envs = []
         for k, v in (env or {}).items():
             envs += ["--setenv", k, v]
@@ -321,6 +335,11 @@ class Router:
     def stop(self):
         stop(self.proc)
         self.proc = None
+
+    def proc_path(self, name):
+        """Where the harness reads the router's /proc/NAME: the host's own
+        for the bubblewrap root, the guest's copy for an emulated router."""
+        return self.system.proc_path(name) if self.system else os.path.join("/proc", name)
 
     def log_lines(self):
         """The router's system log as (facility.priority, message) pairs."""
@@ -358,6 +377,8 @@ class Router:
         """Removes the router; fails when one of its programs left a
         sanitizer report, so that a sanitizer build's test fails with it."""
         self.stop()
+        if self.system:
+            self.system.cleanup()
         reports = self.root.sanitizer_reports()
         self.root.cleanup()
         self.host.delete()
@@ -481,7 +502,8 @@ class Network:
     def wan(self, up):
         """Takes the router's upstream link down or brings it back."""
         self.router.host.run("ip", "link", "set", "wan0", "up" if up else "down")
-        if up:
+        # An emulated router keeps its address in the guest.
+        if up and not self.router.system:
             self.router.host.run("ip", "addr", "replace", self.ROUTER_WAN + "/24", "dev", "wan0")
 
     def cleanup(self):

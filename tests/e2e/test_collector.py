@@ -61,8 +61,8 @@ def chromium(url, *args):
         shutil.rmtree(profile, ignore_errors=True)
 
 
-def meminfo_total():
-    with open("/proc/meminfo") as f:
+def meminfo_total(router):
+    with open(router.proc_path("meminfo")) as f:
         kib = next(int(line.split()[1]) for line in f if line.startswith("MemTotal:"))
     return (kib * 1024) & 0xFFFFFFFF  # the heartbeat carries the low 32 bits
 
@@ -108,11 +108,13 @@ class CollectorTest(unittest.TestCase):
         self.assertNotIn("address", prometheus.query(UP)[0][0])
         self.assertEqual(1, prometheus.value('spotwarden_collector_build_info'))
         self.assertEqual(MAX_ROUTERS, prometheus.value("spotwarden_collector_max_routers"))
-        with open("/proc/uptime") as f:
+        # Telemetry as the router's own /proc tells it.
+        sandbox.wait_for(lambda: os.path.exists(spot.router.proc_path("uptime")), what="the router's /proc")
+        with open(spot.router.proc_path("uptime")) as f:
             uptime = float(f.read().split()[0])
         self.assertAlmostEqual(uptime, prometheus.value('spotwarden_router_uptime_seconds{nasid="%s"}' % kit.NASID),
                                delta=30)
-        self.assertEqual(meminfo_total(), prometheus.value("spotwarden_router_memory_total_bytes"))
+        self.assertEqual(meminfo_total(spot.router), prometheus.value("spotwarden_router_memory_total_bytes"))
         self.assertGreater(prometheus.value("spotwarden_router_processes"), 0)
 
         # The router's status file says the same, and no secret.
