@@ -259,7 +259,8 @@ class CollectorTest(unittest.TestCase):
         sandbox.wait_for(lambda: (prometheus.value(total) or 0) >= sent, timeout=15, what="every datagram counted")
         peak = peak_rss(collector.proc)
         print("collector peak memory %.1f MB at %d records" % (peak / 1e6, MAX_ROUTERS))
-        self.assertLess(peak, MEMORY_BASE + MEMORY_PER_ROUTER * MAX_ROUTERS)
+        if "ASAN_OPTIONS" not in os.environ:  # the bound is the normal build's: ASan's shadow and quarantine are not
+            self.assertLess(peak, MEMORY_BASE + MEMORY_PER_ROUTER * MAX_ROUTERS)
 
     def restart_with_state_and_allow_list(self, spot, collector, prometheus, web, options, scratch):
         """A restart keeps the records: the router that went silent is still
