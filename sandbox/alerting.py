@@ -1,7 +1,7 @@
 """The operator's alerting in the sandbox, as an operator would run it: the
 collector started like its systemd unit starts it (its own user, CAP_NET_RAW
 only), Prometheus evaluating the shipped rules, Alertmanager routing every
-alert to a webhook receiver that records each notice it is sent."""
+alert to the operator's HTTP server, which records each notice it is sent."""
 
 import json
 import os
@@ -20,26 +20,6 @@ RULES = os.path.join(sandbox.SOURCE_DIR, "collector", "rules", "spotwarden.rules
 AS_THE_UNIT = ["/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
                "--inh-caps=-all,+net_raw", "--ambient-caps=-all,+net_raw", "--bounding-set=-all,+net_raw", "--"]
 
-# Runs in the operator's namespace: records each POST body (one JSON line)
-# to argv[2] after a "ready" line once it listens on 127.0.0.1:argv[1].
-WEBHOOK = r"""
-import http.server, json, sys
-class Handler(http.server.BaseHTTPRequestHandler):
-    def log_message(self, *args):
-        pass
-    def do_POST(self):
-        body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
-        with open(sys.argv[2], "a") as f:
-            f.write(json.dumps(json.loads(body)) + "\n")
-        self.send_response(200)
-        self.end_headers()
-server = http.server.HTTPServer(("127.0.0.1", int(sys.argv[1])), Handler)
-with open(sys.argv[2], "a") as f:
-    f.write("ready\n")
-server.serve_forever()
-"""
-
-
 def available():
     """Whether this build has the collector (a cross build has not)."""
     return os.path.exists(collector.PROGRAM)
@@ -55,12 +35,15 @@ def rules_with_for(text, alert, duration):
 
 
 class Alerting:
-    """The collector in `host` (down after `stale_after` seconds), Prometheus
-    with the shipped rules (`router_down_for` instead of the router-down
-    alert's own wait), Alertmanager and its webhook receiver."""
+    """The collector in the `operator`'s host (down after `stale_after`
+    seconds), Prometheus with the shipped rules (`router_down_for` instead of
+    the router-down alert's own wait), Alertmanager posting to the operator's
+    HTTP server."""
 
-    def __init__(self, host, stale_after=5, router_down_for="2s"):
-        self.host = host
+    def __init__(self, operator, stale_after=5, router_down_for="2s"):
+        self.host = operator.host
+        self.posted = operator.file("/alerts") + ".posted"
+        self.url = "http://%s/alerts" % operator.address
         self.dir = tempfile.mkdtemp(prefix="swalerting.")
         self.parts = []
         try:
@@ -70,14 +53,12 @@ class Alerting:
             raise
 
     def _start(self, stale_after, router_down_for):
-        self.webhook = sandbox.Recorder(self.host, ["/usr/bin/python3", "-c", WEBHOOK, "9099", "{log}"], "webhook")
-        self.parts.append(self.webhook)
         config = os.path.join(self.dir, "alertmanager.yml")
         with open(config, "w") as f:
             f.write("route: {receiver: webhook, group_by: [alertname, nasid], group_wait: 1s, group_interval: 1s,"
                     " repeat_interval: 1h}\n"
                     "receivers:\n  - name: webhook\n"
-                    "    webhook_configs: [{url: 'http://127.0.0.1:9099/', send_resolved: true}]\n")
+                    "    webhook_configs: [{url: '%s', send_resolved: true}]\n" % self.url)
         self.out = open(os.path.join(self.dir, "alertmanager.log"), "w")
         self.alertmanager = self.host.popen([ALERTMANAGER, "--config.file=" + config,
                                              "--storage.path=" + os.path.join(self.dir, "data"),
@@ -101,7 +82,8 @@ class Alerting:
         """Each notice the webhook received: (status, alertname, nasid) for
         every alert it carries, in the order they came."""
         return [(a["status"], a["labels"]["alertname"], a["labels"].get("nasid"))
-                for line in self.webhook.lines() for a in json.loads(line)["alerts"]]
+                for line in (sandbox.complete_lines(self.posted) if os.path.exists(self.posted) else [])
+                for a in json.loads(line)["alerts"]]
 
     def wait_notice(self, notice, timeout=90):
         sandbox.wait_for(lambda: notice in self.notices(), timeout=timeout, interval=0.2, what=str(notice))

@@ -14,6 +14,7 @@ Special behaviour is chosen per path by files next to the served one:
     NAME.cut      a number N: the next request for NAME gets the whole
                   length announced but only N bytes, then the connection
                   closes (once: the file is removed)
+A POST to NAME appends its body, on one line, to NAME.posted (a webhook).
 """
 
 import http.server
@@ -35,11 +36,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
             f.write("%.3f %s %s %s %d\n" % (time.time(), self.client_address[0], self.command,
                                             self.path, status))
 
-    def do_GET(self):
+    def local(self):
         path = self.path.split("?", 1)[0]
         local = os.path.normpath(os.path.join(self.docroot, path.lstrip("/")))
-        if not local.startswith(os.path.abspath(self.docroot)):
-            local = "/nonexistent"
+        return local if local.startswith(os.path.abspath(self.docroot)) else "/nonexistent"
+
+    def do_POST(self):
+        body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
+        with open(self.local() + ".posted", "ab") as f:
+            f.write(body.replace(b"\n", b" ") + b"\n")
+        self.record(200)
+        self.send_response(200)
+        self.send_header("Content-Length", "0")
+        self.end_headers()
+
+    def do_GET(self):
+        local = self.local()
         if os.path.exists(local + ".hang"):
             self.record(0)
             time.sleep(3600)

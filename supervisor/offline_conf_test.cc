@@ -70,25 +70,6 @@ TEST_F(ScratchDir, FileThatCannotBeWrittenWholeIsNotWritten) {
   EXPECT_EQ(full.st_mode, after.st_mode) << "what the side file's name pointed at is not made private";
 }
 
-// The first portal configuration installed (with the secret) takes over this
-// file's mode: private, unless the firmware chose a mode and owner to keep.
-TEST_F(ScratchDir, PrivateWhenNewOtherwiseTheReplacedFilesModeAndOwnerWhateverTheUmask) {
-  std::string path = dir_ + "/chilli.conf";
-  mode_t mask = umask(0);
-  ASSERT_EQ(0, chillispot_conf_write_offline(path.c_str(), "N"));
-  struct stat st;
-  ASSERT_EQ(0, stat(path.c_str(), &st));
-  EXPECT_EQ(0600u, st.st_mode & 07777);
-  ASSERT_EQ(0, chmod(path.c_str(), 0640));
-  uid_t owner = geteuid() == 0 ? 65534 : geteuid();
-  ASSERT_EQ(0, chown(path.c_str(), owner, static_cast<gid_t>(-1)));
-  ASSERT_EQ(0, chillispot_conf_write_offline(path.c_str(), "N"));
-  umask(mask);
-  ASSERT_EQ(0, stat(path.c_str(), &st));
-  EXPECT_EQ(0640u, st.st_mode & 07777);
-  EXPECT_EQ(owner, st.st_uid);
-}
-
 // chilli may read the file at any moment: it must see the old file or the
 // new one whole, never one being written.
 TEST_F(ScratchDir, ReplacesTheFileWithOneRename) {

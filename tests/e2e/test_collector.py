@@ -25,6 +25,7 @@ from sandbox import sandbox
 from sandbox.collector import PROGRAM as collector_program
 from sandbox.collector import Collector, Prometheus, WebConfig, heartbeat, send_icmp, start_scrapers
 from sandbox.icmp_peer import with_checksum
+from tests.e2e import fault_kit
 
 STALE_AFTER = 6
 UP = 'spotwarden_router_up{nasid="%s"}' % kit.NASID
@@ -44,11 +45,6 @@ def status_file(router):
 
 def refused(prometheus, reason):
     return prometheus.value('spotwarden_collector_refused_total{reason="%s"}' % reason) or 0
-
-
-def peak_rss(proc):
-    with open("/proc/%d/status" % proc.pid) as f:
-        return next(int(line.split()[1]) * 1024 for line in f if line.startswith("VmHWM:"))
 
 
 def chromium(url, *args):
@@ -257,7 +253,7 @@ class CollectorTest(unittest.TestCase):
         total = ("spotwarden_collector_heartbeats_total + on() spotwarden_collector_kernel_drops_total"
                  " + on() sum(spotwarden_collector_refused_total)")
         sandbox.wait_for(lambda: (prometheus.value(total) or 0) >= sent, timeout=15, what="every datagram counted")
-        peak = peak_rss(collector.proc)
+        peak = fault_kit.memory_kb(collector.proc.pid, "VmHWM") * 1024
         print("collector peak memory %.1f MB at %d records" % (peak / 1e6, MAX_ROUTERS))
         if "ASAN_OPTIONS" not in os.environ:  # the bound is the normal build's: ASan's shadow and quarantine are not
             self.assertLess(peak, MEMORY_BASE + MEMORY_PER_ROUTER * MAX_ROUTERS)

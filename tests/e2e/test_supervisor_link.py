@@ -20,7 +20,7 @@ class UpstreamLossTest(unittest.TestCase):
         spot = self.enterContext(kit.Hotspot())
         alerts = None
         if alerting.available():
-            alerts = alerting.Alerting(spot.operator.host)
+            alerts = alerting.Alerting(spot.operator)
             self.addCleanup(alerts.cleanup)
         spot.start_online(kit.settings_file(webping_interval=2), kit.portal_file())
         sandbox.wait_for(lambda: len(spot.requests("/ping")) >= 2, timeout=20, what="web pings")
