@@ -128,7 +128,7 @@ const family kFamilies[] = {
      [](std::string& out, const router_record& r, bool) { append_unsigned(out, r.processes); }},
     {"spotwarden_router_heartbeats_total", "counter", "Heartbeats received from the router.", false,
      [](std::string& out, const router_record& r, bool) { append_unsigned(out, r.heartbeats); }},
-    {"spotwarden_router_reboots_total", "counter", "Times the router's uptime went backwards.", false,
+    {"spotwarden_router_reboots_total", "counter", "Times the router rebooted: its uptime went backwards or its boot moment moved on.", false,
      [](std::string& out, const router_record& r, bool) { append_unsigned(out, r.reboots); }},
 };
 

@@ -5,6 +5,23 @@
 namespace {
 
 constexpr int64_t kRateWindow = 60;
+// How much later a router's boot moment (arrival minus uptime) may seem than
+// the last heartbeat said before it counts as a reboot: far more than an
+// echo request waits in any queue; over long silences, 1000 ppm of clock drift.
+constexpr int64_t kBootSlack = 30;
+constexpr int64_t kDriftPerMille = 1;
+
+// The uptime went backwards, or the router booted again after its last
+// heartbeat: a router that had been up for seconds only is back with a
+// larger uptime after its reboot, which a comparison of uptimes misses.
+bool rebooted(const router_record& r, uint32_t uptime, int64_t mono_now) {
+  if (uptime < r.uptime) {
+    return true;
+  }
+  const int64_t gap = mono_now - r.last_seen_mono;
+  const int64_t later = gap - (static_cast<int64_t>(uptime) - r.uptime);
+  return later > std::max(kBootSlack, gap * kDriftPerMille / 1000);
+}
 
 }  // namespace
 
@@ -44,7 +61,7 @@ bool registry::record(const heartbeat& hb, moment now) {
     }
     it = routers_.emplace(std::move(nasid), router_record{}).first;
     it->second.first_seen = now.wall;
-  } else if (hb.uptime < it->second.uptime) {
+  } else if (rebooted(it->second, hb.uptime, now.mono)) {
     ++it->second.reboots;
   }
   router_record& r = it->second;

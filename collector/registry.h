@@ -31,7 +31,7 @@ struct router_record {
   int64_t last_seen;       // wall clock
   int64_t last_seen_mono;  // monotonic clock
   uint64_t heartbeats;
-  uint64_t reboots;  // times the uptime went backwards
+  uint64_t reboots;  // times the uptime went backwards or the boot moment moved on
   uint32_t source;   // sender of the last heartbeat, network byte order
   uint32_t uptime;
   uint32_t load1;
