@@ -6,9 +6,10 @@ namespace {
 
 constexpr int64_t kRateWindow = 60;
 // How much later a router's boot moment (arrival minus uptime) may seem than
-// the last heartbeat said before it counts as a reboot: far more than an
-// echo request waits in any queue; over long silences, 1000 ppm of clock drift.
-constexpr int64_t kBootSlack = 30;
+// the last heartbeat said before it counts as a reboot: more than an echo
+// request waits in a queue; over long silences, 1000 ppm of clock drift. A
+// reboot moves it by at least the uptime the router had reached.
+constexpr int64_t kBootSlack = 10;
 constexpr int64_t kDriftPerMille = 1;
 
 // The uptime went backwards, or the router booted again after its last

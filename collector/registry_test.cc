@@ -116,11 +116,11 @@ TEST(Registry, CapRateAndAllowListRefuseNewIdentifiersButNeverKnownOnes) {
 
 TEST(Registry, ARebootIsABootMomentMovedOnEvenWhenTheUptimeGrew) {
   registry r;
-  r.record(beat("A", 24), at(1000));
-  r.record(beat("A", 31), at(1040));  // up 24 s, rebooted: back 31 s after its new boot
-  r.record(beat("A", 40), at(1061));  // 12 s late: a queue, no reboot
+  r.record(beat("A", 20), at(1000));
+  r.record(beat("A", 22), at(1028));  // up 20 s, rebooted: back 22 s after its new boot
+  r.record(beat("A", 30), at(1044));  // 8 s late: a queue, no reboot
   // Silent for two weeks on a clock 500 ppm slow: drift, no reboot.
-  r.record(beat("A", 40 + 14 * 86400 - 600), at(1061 + 14 * 86400));
+  r.record(beat("A", 30 + 14 * 86400 - 600), at(1044 + 14 * 86400));
   EXPECT_EQ(1u, r.routers().at("A").reboots);
 }
 
