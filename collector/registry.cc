@@ -10,7 +10,6 @@ constexpr int64_t kRateWindow = 60;
 // request waits in a queue; over long silences, 1000 ppm of clock drift. A
 // reboot moves it by at least the uptime the router had reached.
 constexpr int64_t kBootSlack = 10;
-constexpr int64_t kDriftPerMille = 1;
 
 // The uptime went backwards, or the router booted again after its last
 // heartbeat: a router that had been up for seconds only is back with a
@@ -21,7 +20,7 @@ bool rebooted(const router_record& r, uint32_t uptime, int64_t mono_now) {
   }
   const int64_t gap = mono_now - r.last_seen_mono;
   const int64_t later = gap - (static_cast<int64_t>(uptime) - r.uptime);
-  return later > std::max(kBootSlack, gap * kDriftPerMille / 1000);
+  return later > std::max(kBootSlack, gap / 1000);
 }
 
 }  // namespace
