@@ -215,10 +215,13 @@ class RouterRoot:
                 f.write("%s=%s\n" % (k, v))
 
     def install(self, program, name=None):
-        """Copies a built program into the router's /sbin. A cross build's
+        """Copies a built program into the router's /sbin (on an emulated
+        router, one that is not the image's own replaces it). A cross build's
         program goes to /sbin/.target, behind a script of its name that runs
         it through the emulator."""
         name = name or os.path.basename(program)
+        if IMAGE_DIR and os.path.samefile(os.path.dirname(program), PROGRAM_DIR):
+            return "/sbin/" + name  # the image's own: its /sbin has it
         dst = os.path.join(self.dir, "sbin", name)
         if not EMULATOR:
             shutil.copy2(program, dst)
