@@ -78,11 +78,11 @@ class System:
         return settings
 
     # The harness's view into the guest, beside the scenario's command: the
-    # guest's /proc/uptime and /proc/meminfo copied to the share's proc
-    # folder every second, and a reboot when the harness asks for one.
+    # guest's /proc/uptime, /proc/meminfo and /proc/loadavg copied to the
+    # share's proc folder every second, and a reboot when the harness asks.
     WATCH = ("mkdir -p /mnt/host/proc\n"
              "(while :; do\n"
-             "  for f in uptime meminfo; do cat /proc/$f >/mnt/host/proc/$f.new; mv /mnt/host/proc/$f.new /mnt/host/proc/$f; done\n"
+             "  for f in uptime meminfo loadavg; do cat /proc/$f >/mnt/host/proc/$f.new; mv /mnt/host/proc/$f.new /mnt/host/proc/$f; done\n"
              "  if [ -e /mnt/host/reboot ]; then rm /mnt/host/reboot; reboot; fi\n"
              "  sleep 1\n"
              "done) &")

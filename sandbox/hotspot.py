@@ -162,7 +162,14 @@ class Hotspot:
         return any(text in m for _, m in self.messages())
 
     def wait_logged(self, text, timeout=60):
-        sandbox.wait_for(lambda: self.logged(text), timeout=timeout, what="log line %r" % text)
+        try:
+            sandbox.wait_for(lambda: self.logged(text), timeout=timeout, what="log line %r" % text)
+        except TimeoutError as e:
+            # A CI log is all there is of a failed run: say what the router did.
+            log = ["%s %s" % line for line in self.router.log_lines()[-40:]]
+            asked = ["%.3f %s %s %s %d" % r for r in self.operator.requests()[-10:]]
+            raise TimeoutError("%s; the router's log ends:\n%s\nlast requests:\n%s" % (
+                e, "\n".join(log), "\n".join(asked))) from None
 
     def signals(self):
         """Signals chilli received, as (time, name)."""
