@@ -168,8 +168,12 @@ class Hotspot:
             # A CI log is all there is of a failed run: say what the router did.
             log = ["%s %s" % line for line in self.router.log_lines()[-40:]]
             asked = ["%.3f %s %s %s %d" % r for r in self.operator.requests()[-10:]]
-            raise TimeoutError("%s; the router's log ends:\n%s\nlast requests:\n%s" % (
-                e, "\n".join(log), "\n".join(asked))) from None
+            console = ""
+            if self.router.system:
+                with open(self.router.system.console_log(), errors="replace") as f:
+                    console = "\nthe console ends:\n" + "".join(f.readlines()[-15:])
+            raise TimeoutError("%s; the router's log ends:\n%s\nlast requests:\n%s%s" % (
+                e, "\n".join(log), "\n".join(asked), console)) from None
 
     def signals(self):
         """Signals chilli received, as (time, name)."""
