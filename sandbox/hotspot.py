@@ -169,7 +169,7 @@ class Hotspot:
             log = ["%s %s" % line for line in self.router.log_lines()[-40:]]
             asked = ["%.3f %s %s %s %d" % r for r in self.operator.requests()[-10:]]
             console = ""
-            if self.router.system:
+            if self.router.system and os.path.exists(self.router.system.console_log()):
                 with open(self.router.system.console_log(), errors="replace") as f:
                     console = "\nthe console ends:\n" + "".join(f.readlines()[-15:])
             raise TimeoutError("%s; the router's log ends:\n%s\nlast requests:\n%s%s" % (
