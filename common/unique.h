@@ -1,8 +1,10 @@
 // Move-only owners of the OS resources the programs hold: a descriptor, a
-// stdio stream, a popen() pipe and a malloc'd block. One template, one API:
+// stdio stream, a popen() pipe, a directory stream and a malloc'd block. One
+// template, one API:
 // get(), release(), reset(), close() and a test for "holds something".
 #pragma once
 
+#include <dirent.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -63,6 +65,12 @@ struct PipeTraits {
   static int close(FILE* f) { return ::pclose(f); }
 };
 
+struct DirTraits {
+  using Handle = DIR*;
+  static constexpr DIR* kEmpty = nullptr;
+  static int close(DIR* d) { return ::closedir(d); }
+};
+
 template <typename T>
 struct MallocTraits {
   using Handle = T*;
@@ -76,6 +84,7 @@ struct MallocTraits {
 using UniqueFd = Unique<FdTraits>;
 using UniqueFile = Unique<FileTraits>;
 using UniquePipe = Unique<PipeTraits>;
+using UniqueDir = Unique<DirTraits>;
 template <typename T>
 using UniqueMalloc = Unique<MallocTraits<T>>;
 using UniqueCString = UniqueMalloc<char>;

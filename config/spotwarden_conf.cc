@@ -13,6 +13,7 @@
 #include "config/text_line.h"
 #include "os/log.h"
 #include "os/runner.h"
+#include "portal/portal.h"
 
 namespace {
 
@@ -145,6 +146,9 @@ spotwarden_conf* spotwarden_conf_get(const char* url, const char* path) {
     } else {
       os_sleep(kConfSlowPause);
     }
+    // The operator's server may stay out of reach for hours; the portal that
+    // tells users why must not be lost meanwhile.
+    respawn_chilli_bg();
   }
   // A copy that vanished since the check leaves the defaults in force.
   spotwarden_conf_parse(conf, path);

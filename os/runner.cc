@@ -14,22 +14,23 @@
 
 namespace {
 
-// The child the runner waits for; the only datum shared with alarm_kill().
+// The child the runner waits for; the only datum shared with the signal
+// handlers (alarm_kill(), our_system_signal()).
 volatile sig_atomic_t gpid = 0;
 
-// Blocks SIGALRM for the lifetime of the object, so that an alarm cannot
-// land between fork() and the moment gpid names the new child.
-class AlarmBlock final {
+// Blocks every signal for the lifetime of the object, so that no handler
+// that acts on the child (the alarm's, the portal keeper's) can land between
+// fork() and the moment gpid names the new child.
+class ForkBlock final {
  public:
-  AlarmBlock() {
+  ForkBlock() {
     sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGALRM);
+    sigfillset(&set);
     sigprocmask(SIG_BLOCK, &set, &old_);
   }
-  ~AlarmBlock() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
-  AlarmBlock(const AlarmBlock&) = delete;
-  AlarmBlock& operator=(const AlarmBlock&) = delete;
+  ~ForkBlock() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+  ForkBlock(const ForkBlock&) = delete;
+  ForkBlock& operator=(const ForkBlock&) = delete;
   const sigset_t& old_mask() const { return old_; }
 
  private:
@@ -64,13 +65,14 @@ size_t joined_secret_prefix(const char* arg) {
 
 // The interrupted code may be about to read errno (the runner's waitpid()
 // loop tells EINTR apart), so kill() must not leave its own there.
-void alarm_kill(int) {
+int our_system_signal(int signo) {
   int saved = errno;
-  if (gpid != 0) {
-    kill(static_cast<pid_t>(gpid), SIGKILL);
-  }
+  int result = gpid != 0 && kill(static_cast<pid_t>(gpid), signo) == 0 ? 0 : -1;
   errno = saved;
+  return result;
 }
+
+void alarm_kill(int) { our_system_signal(SIGKILL); }
 
 void format_args(char* const argv[], char out[512]) {
   size_t len = 0;
@@ -122,7 +124,7 @@ int our_system(const char* path, char* const argv[]) {
   log_args(argv);
   pid_t pid;
   {
-    AlarmBlock block;
+    ForkBlock block;
     pid = fork();
     if (pid == 0) {
       sigprocmask(SIG_SETMASK, &block.old_mask(), nullptr);

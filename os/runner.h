@@ -14,6 +14,11 @@ int our_system_timeout(const char* path, char* const argv[], unsigned secs);
 // any; errno is left as it was.
 void alarm_kill(int signal);
 
+// For signal handlers: sends `signo` to the child being waited for. Returns
+// 0 when it was sent, -1 when there is no such child (before the fork, after
+// the reap); errno is left as it was.
+int our_system_signal(int signo);
+
 // Logs a command line at debug priority, long arguments shown with " ... "
 // after each run of 55 characters, the whole line cut at 511 characters.
 // The value after "--radiussecret", "--uamsecret" or "--secret" (or joined

@@ -16,8 +16,12 @@
 namespace {
 
 // Waits from the settings file, taken through spotwarden_conf_seconds():
-// never zero, so a fast failure can never turn a loop into a busy one.
-void pause_for(int seconds) { os_sleep(static_cast<unsigned>(seconds)); }
+// never zero, so a fast failure can never turn a loop into a busy one. A
+// keeper killed meanwhile is replaced after each.
+void pause_for(int seconds) {
+  os_sleep(static_cast<unsigned>(seconds));
+  respawn_chilli_bg();
+}
 
 using radius_probe = int (*)(const char* server, const char* nasid, const char* secret, int retries,
                              int timeout);

@@ -63,6 +63,7 @@ void talkback_begin(talkback_state* s, const char* query, const char* portal_url
 void talkback_tick(talkback_state* s) {
   const spotwarden_conf* conf = s->settings;
   os_sleep(1);
+  respawn_chilli_bg();
   const grid_time now = os_time();
 
   if (s->probe_deadline < now) {

@@ -1,7 +1,10 @@
 """chilli crashes a second after every start for a minute: the keeper
 restarts it ten seconds after each crash, and neither the supervisor nor the
-keeper gains memory or descriptors meanwhile."""
+keeper gains memory or descriptors meanwhile. Whatever else dies, the keeper
+or spotwarden itself, one chilli runs again, never two."""
 
+import os
+import signal
 import time
 import unittest
 
@@ -12,6 +15,7 @@ from sandbox import sandbox
 # Pages a process may touch for the first time late in its life (a deeper
 # stack, a code page) without leaking anything.
 RSS_SLACK_KB = 16
+RESPAWN = "sh -c 'while :; do \"$@\"; done' init "  # BusyBox init's respawn
 
 
 def footprint(pid, samples=10):
@@ -69,6 +73,31 @@ class CrashingPortalTest(unittest.TestCase):
         self.assertGreaterEqual(len(pings), 20)
         self.assertFalse(spot.logged("router offline"))
         self.assertIsNone(spot.router.link_target())
+
+    def test_one_chilli_comes_back_after_the_keeper_or_spotwarden_is_killed(self):
+        spot = self.enterContext(kit.Hotspot())
+        spot.start_online(kit.settings_file(), kit.portal_file(), launcher=RESPAWN)
+        supervisor, keeper = fault_kit.spotwarden_pids(spot.router)
+        [(orphan, _)] = fault_kit.processes(spot.router, "chilli")
+        def after_a_web_ping(lives):
+            fault_kit.wait_logged_more(spot, "web ping ", fault_kit.count_logged(spot, "web ping "), 10)
+            self.assertEqual(lives, [e[1] for e in spot.router.chilli_journal() if e[1] in ("start", "exit")])
+            self.assertEqual(1, len([s for _, s in fault_kit.processes(spot.router, "chilli") if s != "Z"]))
+            self.assertNotIn("Z", [state for _, state in fault_kit.processes(spot.router, "spotwarden")])
+
+        # Killed as the OOM killer kills: the new keeper waits out the old chilli.
+        os.kill(keeper, signal.SIGKILL)
+        spot.wait_logged("portal keeper has died, starting a new one", timeout=10)
+        spot.wait_logged("chillispot already running, waiting for it to exit", timeout=10)
+        os.kill(orphan, signal.SIGTERM)
+        fault_kit.wait_logged_more(spot, "starting chillispot...", 1, timeout=10)
+        after_a_web_ping(["start", "exit", "start"])
+
+        # Killed, then started again by init: the old keeper takes its chilli along.
+        os.kill(supervisor, signal.SIGKILL)
+        fault_kit.wait_logged_more(spot, "chilli is online", 1, timeout=40)
+        after_a_web_ping(["start", "exit"] * 2 + ["start"])
+        sandbox.wait_for(lambda: all(fault_kit.spotwarden_pids(spot.router)), timeout=10, what="the old keeper gone")
 
 
 if __name__ == "__main__":
