@@ -20,7 +20,8 @@ char* nvram_get(const char* name) {
   }
   size_t klen = strlen(name);
   char* found = nullptr;
-  while (fgets(value, sizeof value, f)) {
+  // A store in flash ends at a NUL or an erased (0xff) byte.
+  while (fgets(value, sizeof value, f) && value[0] != '\0' && static_cast<unsigned char>(value[0]) != 0xff) {
     if (strncmp(value, name, klen) == 0 && value[klen] == '=') {
       value[strcspn(value, "\n")] = '\0';
       memmove(value, value + klen + 1, strlen(value + klen + 1) + 1);

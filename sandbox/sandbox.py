@@ -80,16 +80,33 @@ DRAIN_SYSLOG = "logger -p local7.info sandbox-drained; " + until("grep -q sandbo
 TIMEOUT_SCALE = 4
 
 
+# Whatever can tell what the routers and servers of the running scenario did
+# (Network registers its own): a CI log is all there is of a failed run, so
+# every wait that times out says it.
+explainers = []
+
+
+def explain():
+    """What the registered explainers tell, as one text."""
+    parts = []
+    for fn in list(explainers):
+        try:
+            parts.append(fn())
+        except Exception as e:  # a half-built network must not hide the timeout
+            parts.append("(%s could not say: %s)" % (getattr(fn, "__qualname__", fn), e))
+    return "\n".join(parts)
+
+
 def wait_for(predicate, timeout=10.0, interval=0.05, what="condition"):
     """Polls `predicate` until it is true; raises after TIMEOUT_SCALE times
-    `timeout` seconds."""
+    `timeout` seconds, with what the running scenario's hosts did."""
     deadline = time.monotonic() + timeout * TIMEOUT_SCALE
     while True:
         value = predicate()
         if value:
             return value
         if time.monotonic() > deadline:
-            raise TimeoutError("timed out waiting for " + what)
+            raise TimeoutError("timed out waiting for %s\n%s" % (what, explain()))
         time.sleep(interval)
 
 
@@ -210,6 +227,12 @@ class RouterRoot:
                     f.write("%s %s\n" % (addr, name))
 
     def set_nvram(self, values):
+        """The router's settings store: etc/nvram.conf of the bubblewrap
+        root; an emulated router writes it into its board's flash at its
+        next boot, so nothing of it is in the shared folder."""
+        self.nvram = dict(values)
+        if IMAGE_DIR:
+            return
         with open(os.path.join(self.dir, "etc", "nvram.conf"), "w") as f:
             for k, v in values.items():
                 f.write("%s=%s\n" % (k, v))
@@ -323,6 +346,12 @@ class Router:
         self.proc = self.host.popen(args, stdout=stdout, stderr=stderr)
         return self.proc
 
+    def boot(self):
+        """Boots an emulated router with its image's own services, which
+        take their settings from nvram."""
+        self.proc = self.system.boot()
+        return self.proc
+
     def run(self, command, env=None, timeout=60):
         """Runs a shell command line in the router to its end: (rc, out, err)."""
         if self.system:
@@ -338,6 +367,15 @@ class Router:
     def stop(self):
         stop(self.proc)
         self.proc = None
+
+    def execute(self, command):
+        """Runs a shell command line in the running router, as its own
+        network scripts would: in its namespace beside the bubblewrap root,
+        in the guest for an emulated router."""
+        if self.system:
+            self.system.command(command)
+        else:
+            self.host.run("sh", "-c", command)
 
     def proc_path(self, name):
         """Where the harness reads the router's /proc/NAME: the host's own
@@ -368,6 +406,24 @@ class Router:
         except FileNotFoundError:
             pass
         return out
+
+    def explain(self):
+        """What the router did, for a failed wait: the end of its log, its
+        status file, the offline-reason link, chilli's journal and, for an
+        emulated router, the guest's view (system.explain())."""
+        def tail(path, n):
+            try:
+                with open(path, errors="replace") as f:
+                    return "".join(f.readlines()[-n:])
+            except OSError as e:
+                return "(%s)\n" % e.strerror
+        text = "the router's log ends:\n" + tail(self.root.path("/var/log/messages"), 40)
+        text += "its status file:\n" + tail(self.root.path("/var/run/spotwarden.status"), 20)
+        text += "its offline-reason link: %s\n" % self.link_target()
+        text += "chilli's journal ends:\n" + tail(self.root.path("/var/run/chilli.journal"), 10)
+        if self.system:
+            text += self.system.explain()
+        return text
 
     def link_target(self):
         """Target of /var/run/offline-reason, or None when there is no link."""
@@ -460,6 +516,11 @@ class Operator:
         stop(self.https)
         self.https = None
 
+    def explain(self):
+        """The operator's last requests, for a failed wait."""
+        asked = ["%.3f %s %s %s %d" % r for r in self.requests()[-10:]]
+        return "the operator's last requests (now %.3f):\n%s\n" % (time.time(), "\n".join(asked))
+
     def requests(self, tls=False):
         """Request log as (time, client, method, path with query, status);
         with `tls`, that of the HTTPS server."""
@@ -501,15 +562,30 @@ class Network:
         link(self.router.host, "wan0", self.ROUTER_WAN + "/24", self.operator.host, "up0", self.OPERATOR + "/24")
         link(self.router.host, "lan0", self.LAN + "/24", self.router.host, "lan1", None)
         link(self.router.host, "ath0", None, self.router.host, "ath1", None, a_mac=self.RADIO_MAC)
+        explainers.append(self.explain)
+
+    def explain(self):
+        return self.router.explain() + self.operator.explain()
 
     def wan(self, up):
-        """Takes the router's upstream link down or brings it back."""
-        self.router.host.run("ip", "link", "set", "wan0", "up" if up else "down")
+        """Takes the router's WAN interface down (its routes go with it) or
+        brings it back up, its routes not (Router.execute restores them)."""
+        self.router.execute("ip link set wan0 " + ("up" if up else "down"))
         # An emulated router keeps its address in the guest.
         if up and not self.router.system:
             self.router.host.run("ip", "addr", "replace", self.ROUTER_WAN + "/24", "dev", "wan0")
 
+    def carrier(self, up):
+        """The far end of the router's WAN cable pulled or plugged in again:
+        wan0 loses its carrier, its routes stay."""
+        if self.router.system:
+            self.router.system.set_link(up)
+        else:
+            self.operator.host.run("ip", "link", "set", "up0", "up" if up else "down")
+
     def cleanup(self):
+        if self.explain in explainers:
+            explainers.remove(self.explain)
         try:
             self.router.cleanup()
         finally:

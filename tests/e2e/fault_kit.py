@@ -64,6 +64,19 @@ def spotwarden_pids(router):
     return supervisor, (children[0] if children else None)
 
 
+def processes(router, name):
+    """(host-side pid, state) of the router's processes named `name`, as killall finds them."""
+    found = []
+    for pid in map(int, router.host.run("ip", "netns", "pids", router.host.name, check=False).split()):
+        try:
+            with open("/proc/%d/stat" % pid) as f:
+                comm, rest = f.read().split("(", 1)[1].rsplit(")", 1)
+        except (OSError, IndexError, ValueError):
+            continue
+        found += [(pid, rest.split()[0])] if comm == name else []
+    return found
+
+
 def memory_kb(pid, field):
     """A Vm* field of /proc/PID/status in kB."""
     with open("/proc/%d/status" % pid) as f:
@@ -75,6 +88,14 @@ def memory_kb(pid, field):
 
 def fd_count(pid):
     return len(os.listdir("/proc/%d/fd" % pid))
+
+
+def cpu_seconds(pid):
+    """User and system CPU time the process itself has used (its children's
+    not counted)."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def alive(pid):

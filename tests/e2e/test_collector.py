@@ -139,9 +139,14 @@ class CollectorTest(unittest.TestCase):
                          what="real heartbeats after the forged one")
         self.assertEqual(1, collector.router(kit.NASID)["reboots"])
         if spot.router.system:  # the emulated router really reboots: counted once, back up
+            probed = "radius authentication test to [198.18.0.1] successful"
+            self.assertEqual(1, fault_kit.count_logged(spot, probed))
             spot.router.system.reboot()
             sandbox.wait_for(lambda: collector.router(kit.NASID)["reboots"] == 2 and prometheus.value(UP) == 1,
                              timeout=60, what="the guest's reboot counted once and the router up again")
+            # Its boot script brought it online again with the secret that
+            # only the flash's nvram holds: FreeRADIUS answered the probe.
+            fault_kit.wait_logged_more(spot, probed, 1, timeout=30)
 
         # Bad input: none of it makes a record, each counts as refused: a
         # wrong magic as foreign, the rest as malformed heartbeats.
