@@ -371,11 +371,10 @@ class Router:
     def execute(self, command):
         """Runs a shell command line in the running router, as its own
         network scripts would: in its namespace beside the bubblewrap root,
-        in the guest for an emulated router."""
+        in the guest for an emulated router. Returns what it wrote."""
         if self.system:
-            self.system.command(command)
-        else:
-            self.host.run("sh", "-c", command)
+            return self.system.command(command)
+        return self.host.run("sh", "-c", command)
 
     def proc_path(self, name):
         """Where the harness reads the router's /proc/NAME: the host's own

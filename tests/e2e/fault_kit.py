@@ -52,20 +52,47 @@ def spotwarden_processes(router):
     return [p for p in map(int, out.split()) if _cmdline(p)[:1] == [b"/sbin/spotwarden"]]
 
 
+def _guest_stats(router):
+    """(pid, name, state, parent) of every process in an emulated router."""
+    found = []
+    for line in router.execute("cat /proc/[0-9]*/stat 2>/dev/null").splitlines():
+        pid, rest = line.split(" (", 1)
+        name, fields = rest.rsplit(") ", 1)
+        found.append((int(pid), name, fields.split()[0], int(fields.split()[1])))
+    return found
+
+
+def kill(router, pid, sig):
+    """Sends `sig` to a process of the router (a pid as these helpers give it)."""
+    if router.system:
+        router.execute("kill -%d %d" % (sig, pid))
+    else:
+        os.kill(pid, sig)
+
+
 def spotwarden_pids(router):
-    """(supervisor, keeper) host-side pids of the router's spotwarden; None
-    for either that is not running. The keeper is the supervisor's oldest
-    child still running spotwarden's image (a child about to exec wget or
-    killall is younger)."""
-    ours = spotwarden_processes(router)
-    supervisors = [p for p in ours if _ppid(p) not in ours]
+    """(supervisor, keeper) pids of the router's spotwarden (the guest's own
+    for an emulated router, else host-side); None for either that is not
+    running. The keeper is the supervisor's oldest child still running
+    spotwarden's image (a child about to exec wget or killall is younger)."""
+    if router.system:
+        stats = _guest_stats(router)
+        ours = [p for p, name, state, _ in stats if name == "spotwarden" and state != "Z"]
+        parent = {p: pp for p, _, _, pp in stats}
+        _ppid_of = parent.get
+    else:
+        ours = spotwarden_processes(router)
+        _ppid_of = _ppid
+    supervisors = [p for p in ours if _ppid_of(p) not in ours]
     supervisor = supervisors[0] if len(supervisors) == 1 else None
-    children = sorted(p for p in ours if supervisor and _ppid(p) == supervisor)
+    children = sorted(p for p in ours if supervisor and _ppid_of(p) == supervisor)
     return supervisor, (children[0] if children else None)
 
 
 def processes(router, name):
-    """(host-side pid, state) of the router's processes named `name`, as killall finds them."""
+    """(pid, state) of the router's processes named `name`, as killall finds them."""
+    if router.system:
+        return [(p, state) for p, comm, state, _ in _guest_stats(router) if comm == name]
     found = []
     for pid in map(int, router.host.run("ip", "netns", "pids", router.host.name, check=False).split()):
         try:
