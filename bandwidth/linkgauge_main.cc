@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include "bandwidth/gateways.h"
@@ -56,6 +57,8 @@ void sig_term(int) {
 }
 
 int main() {
+  // glibc names the program in each log line by itself, musl only when told.
+  openlog("linkgauge", 0, LOG_USER);
   daemon_init();
   signal(SIGTERM, sig_term);
 

@@ -1,6 +1,8 @@
 # cmake -DREADELF=... -DLIBC=.../libc.so.6 -DPROGRAMS="a;b" -P check_time64.cmake
 # Fails when a program imports a C library function X for which the library
 # also exports a 64-bit-time or 64-bit-offset twin: __X64, __X_time64 or X64.
+# musl's libc.so (LIBC not a libc.so.6) has no X64 twins that matter: its
+# open64 and fopen64 are open and fopen, its file offsets 64 bits wide always.
 function(dynamic_symbols file undefined out)
   execute_process(COMMAND ${READELF} --dyn-syms -W ${file} OUTPUT_VARIABLE text RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0)
@@ -13,7 +15,7 @@ function(dynamic_symbols file undefined out)
       if(undefined)
         list(APPEND names ${CMAKE_MATCH_1})
       endif()
-    elseif(NOT undefined AND line MATCHES " ([A-Za-z0-9_]+)@@?GLIBC_")
+    elseif(NOT undefined AND line MATCHES " [0-9]+ ([A-Za-z0-9_]+)(@@?GLIBC_[^ ]*)?$")
       list(APPEND names ${CMAKE_MATCH_1})
     endif()
   endforeach()
@@ -26,7 +28,11 @@ foreach(program IN LISTS PROGRAMS)
   dynamic_symbols(${program} TRUE imports)
   set(checked 0)
   foreach(name IN LISTS imports)
-    foreach(twin __${name}64 __${name}_time64 ${name}64)
+    set(twins __${name}64 __${name}_time64)
+    if(LIBC MATCHES "[.]so[.]6$")
+      list(APPEND twins ${name}64)
+    endif()
+    foreach(twin ${twins})
       list(FIND libc_names ${twin} found)
       if(found GREATER -1)
         string(APPEND failures "\n  ${program}: ${name} (the library has ${twin})")

@@ -9,13 +9,31 @@ endif()
 
 # Proves it on the programs as linked: none may import a C library entry
 # point that has a 64-bit twin (time beside __time64, nanosleep beside
-# __nanosleep64, open beside open64, ...). Only for a glibc target.
+# __nanosleep64, open beside open64, ...). For a glibc target, and for musl
+# in a sysroot (its libc.so keeps the 32-bit-time entry points for old
+# programs).
 function(sw_add_time64_check)
   if(NOT SPOTWARDEN_BUILD_TESTS OR NOT CMAKE_SIZEOF_VOID_P EQUAL 4 OR NOT CMAKE_READELF)
     return()
   endif()
-  execute_process(COMMAND ${CMAKE_C_COMPILER} -print-file-name=libc.so.6
-    OUTPUT_VARIABLE libc OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set(libc "")
+  if(CMAKE_SYSROOT)
+    # The sysroot's alone: a glibc compiler pointed at a musl sysroot still
+    # names its own glibc.
+    foreach(candidate lib/libc.so.6 usr/lib/libc.so.6 usr/lib/libc.so lib/libc.so)
+      if(EXISTS ${CMAKE_SYSROOT}/${candidate})
+        # Not a linker script (glibc's and uClibc-ng's libc.so are).
+        file(READ ${CMAKE_SYSROOT}/${candidate} magic LIMIT 4 HEX)
+        if(magic STREQUAL "7f454c46")
+          set(libc ${CMAKE_SYSROOT}/${candidate})
+          break()
+        endif()
+      endif()
+    endforeach()
+  else()
+    execute_process(COMMAND ${CMAKE_C_COMPILER} -print-file-name=libc.so.6
+      OUTPUT_VARIABLE libc OUTPUT_STRIP_TRAILING_WHITESPACE)
+  endif()
   if(NOT IS_ABSOLUTE "${libc}" OR NOT EXISTS "${libc}")
     return()
   endif()

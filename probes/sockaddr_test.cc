@@ -9,6 +9,11 @@
 
 #include <utility>
 
+// musl keeps the old, 32-bit-time option's number to itself.
+#if !defined(SO_RCVTIMEO_OLD) && defined(__mips__) && __SIZEOF_LONG__ == 4
+#define SO_RCVTIMEO_OLD 0x1006
+#endif
+
 namespace {
 
 TEST(ProbeTimeout, ZeroOrNegativeBecomesOneSecond) {
