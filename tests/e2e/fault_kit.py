@@ -18,8 +18,10 @@ def args_with_conf(conf):
 
 
 def count_logged(spot, text):
-    """How many of spotwarden's messages contain `text`."""
-    return sum(text in m for _, m in spot.messages())
+    """How many of spotwarden's messages contain `text`, or one of a tuple of
+    texts (the same message as each C library words it)."""
+    texts = text if isinstance(text, tuple) else (text,)
+    return sum(any(t in m for t in texts) for _, m in spot.messages())
 
 
 def wait_logged_more(spot, text, than, timeout):
