@@ -134,7 +134,10 @@ class Chain:
             # No Python on the emulated router: its shell waits until the
             # detached process is gone, whose exit status only init sees.
             assert term_when is None, "the emulated router has no daemon watcher"
-            watch = ("%s; echo \"parent exit $?\" >%s.tmp; while pidof linkgauge >/dev/null; do sleep 0.1; done; "
+            # Its inittab runs linkgauge once at boot: that run ends first,
+            # or two measurements would share the link and one result file.
+            watch = ("while pidof linkgauge >/dev/null; do sleep 0.1; done; "
+                     "%s; echo \"parent exit $?\" >%s.tmp; while pidof linkgauge >/dev/null; do sleep 0.1; done; "
                      "echo 'daemon ended' >>%s.tmp; mv %s.tmp %s") % (program, report, report, report, report)
         command = "timerd & " + sandbox.until("[ -s /var/run/timer.pid ]") + watch + "; kill $(cat /var/run/timer.pid)"
         if log:
