@@ -72,8 +72,12 @@ def until(condition):
 START_SYSLOG = "busybox syslogd -n -O /var/log/messages & " + until("[ -S /dev/log ]")
 # Shell text that ends a command line started with START_SYSLOG: waits until
 # the daemon wrote a marker (local7, which no test reads) logged after
-# everything else, so no message is lost with the router.
-DRAIN_SYSLOG = "logger -p local7.info sandbox-drained; " + until("grep -q sandbox-drained /var/log/messages")
+# everything else, so no message is lost with the router. The log outlives
+# the run and holds the markers of the runs before it: only one more than
+# there were counts.
+DRAIN_SYSLOG = ("drained=$(cat /var/log/messages 2>/dev/null | grep -c sandbox-drained); "
+                "logger -p local7.info sandbox-drained; " +
+                until('[ "$(grep -c sandbox-drained /var/log/messages)" -gt "$drained" ]'))
 # The timeouts of wait_for() are what a normal machine needs; a sanitizer
 # build beside busy processes may take several times as long, and a longer
 # wait costs time only when the test fails anyway.

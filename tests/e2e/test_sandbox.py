@@ -32,6 +32,14 @@ class SandboxTest(unittest.TestCase):
         self.assertEqual(["start", journal[0][2], "a", "b"], journal[0][1:])
         self.assertEqual(["signal", "SIGHUP"], [journal[1][1], journal[1][3]])
         self.assertEqual(["signal", "SIGTERM"], [journal[2][1], journal[2][3]])
+        # A later run in the same root ends only once its own lines are
+        # written, though the log already holds the first run's marker: its
+        # syslog daemon is held stopped while the line is sent.
+        rc, out, err = self.net.router.run(
+            sandbox.START_SYSLOG + "s=$!; kill -STOP $s; logger -p user.notice late-log; "
+            "(sleep 1; kill -CONT $s) & " + sandbox.DRAIN_SYSLOG)
+        self.assertEqual(0, rc, err)
+        self.assertIn(("user.notice", "root: late-log"), self.net.router.log_lines())
 
 
 if __name__ == "__main__":
