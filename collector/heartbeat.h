@@ -6,8 +6,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "common/heartbeat_wire.h"
+
 // The longest NAS identifier a heartbeat carries.
-inline constexpr size_t kHeartbeatNasidMax = 63;
+inline constexpr size_t kHeartbeatNasidMax = heartbeat_wire::kNasidMax;
 
 // What one heartbeat says, in host byte order.
 struct heartbeat {

@@ -10,32 +10,16 @@
 #include <sys/time.h>
 #include <time.h>
 
+#include "common/heartbeat_wire.h"
 #include "common/unique.h"
 #include "probes/sockaddr.h"
 #include "os/log.h"
 
+using namespace heartbeat_wire;
+
 namespace {
 
-constexpr unsigned char kMagic[4] = {'Z', 'E', 'L', 'V'};
-constexpr size_t kHeaderLength = 8;
-constexpr size_t kMagicOffset = 12;
-constexpr size_t kTelemetryOffset = 16;
-constexpr size_t kTelemetryLength = 18;
-constexpr size_t kNasidOffset = 34;
-constexpr size_t kIpHeaderLength = 20;
 constexpr char kTooBig[] = "TOOBIG!";
-
-void put16(unsigned char* at, uint32_t value) {
-  at[0] = static_cast<unsigned char>(value >> 8);
-  at[1] = static_cast<unsigned char>(value);
-}
-
-void put32(unsigned char* at, uint32_t value) {
-  at[0] = static_cast<unsigned char>(value >> 24);
-  at[1] = static_cast<unsigned char>(value >> 16);
-  at[2] = static_cast<unsigned char>(value >> 8);
-  at[3] = static_cast<unsigned char>(value);
-}
 
 // Milliseconds on the monotonic clock: the remaining wait after a send is
 // measured against it, never against a wall clock that may be set.
@@ -66,19 +50,19 @@ void accept_only_echo_replies(int fd) {
 
 size_t icmp_build_probe(unsigned char message[kIcmpMessageMax], uint16_t id, const char* nasid) {
   memset(message, 0, kIcmpMessageMax);
-  message[0] = 8;
-  put16(message + 4, id);
-  message[8] = 1;
+  message[0] = kEchoRequest;
+  put16(message + kIdOffset, id);
+  message[kFixedOffset] = 1;
   memcpy(message + kMagicOffset, kMagic, sizeof kMagic);
   size_t n = strlen(nasid);
-  if (n > kProbeNasidMax) {
+  if (n > kNasidMax) {
     LOG("%s: %s: nasid is too big to send in ICMP!", kProgName, "test_ping");
     nasid = kTooBig;
     n = sizeof kTooBig - 1;
   }
   memcpy(message + kNasidOffset, nasid, n + 1);
   size_t length = kNasidOffset + n + 1;
-  put16(message + 10, static_cast<uint32_t>(length - kHeaderLength));
+  put16(message + kPayloadLengthOffset, static_cast<uint32_t>(length - kHeaderLength));
   return length;
 }
 
@@ -92,12 +76,11 @@ void pack_icmp_sysinfo(unsigned char* message, const struct sysinfo& info) {
     total *= unit;
     free_ram *= unit;
   }
-  unsigned char* block = message + kTelemetryOffset;
-  put32(block, static_cast<uint32_t>(info.uptime));
-  put32(block + 4, static_cast<uint32_t>(info.loads[0]));
-  put32(block + 8, total);
-  put32(block + 12, free_ram);
-  put16(block + 16, info.procs);
+  put32(message + kUptimeOffset, static_cast<uint32_t>(info.uptime));
+  put32(message + kLoadOffset, static_cast<uint32_t>(info.loads[0]));
+  put32(message + kRamTotalOffset, total);
+  put32(message + kRamFreeOffset, free_ram);
+  put16(message + kProcessesOffset, info.procs);
 }
 
 void fill_icmp_sysinfo(unsigned char* message) {
@@ -111,22 +94,12 @@ void fill_icmp_sysinfo(unsigned char* message) {
 }
 
 uint16_t icmp_checksum(const unsigned char* data, size_t length) {
-  uint32_t sum = 0;
-  size_t i = 0;
-  for (; i + 1 < length; i += 2) {
-    sum += static_cast<uint32_t>(data[i]) << 8 | data[i + 1];
-  }
-  if (i < length) {
-    sum += static_cast<uint32_t>(data[i]) << 8;
-  }
-  sum = (sum >> 16) + (sum & 0xFFFF);
-  sum += sum >> 16;
-  return static_cast<uint16_t>(~sum);
+  return static_cast<uint16_t>(~folded_sum(data, length));
 }
 
 void icmp_seal(unsigned char* message, size_t length) {
-  put16(message + 2, 0);
-  put16(message + 2, icmp_checksum(message, length));
+  put16(message + kChecksumOffset, 0);
+  put16(message + kChecksumOffset, icmp_checksum(message, length));
 }
 
 bool icmp_reply_matches(const unsigned char* datagram, size_t length, uint16_t id) {
@@ -135,7 +108,7 @@ bool icmp_reply_matches(const unsigned char* datagram, size_t length, uint16_t i
     return false;
   }
   const unsigned char* icmp = datagram + kIpHeaderLength;
-  return icmp[0] == 0 && (icmp[4] << 8 | icmp[5]) == id &&
+  return icmp[0] == kEchoReply && get16(icmp + kIdOffset) == id &&
          memcmp(icmp + kMagicOffset, kMagic, sizeof kMagic) == 0;
 }
 
@@ -166,7 +139,7 @@ int test_ping(const char* host, const char* nasid, int passes, int timeout) {
 
   unsigned char reply[kIcmpReplySize];
   for (int pass = 0; pass < passes; ++pass) {
-    put16(message + 6, static_cast<uint32_t>(pass));
+    put16(message + kSequenceOffset, static_cast<uint32_t>(pass));
     for (int i = 0; i < count; ++i) {
       fill_icmp_sysinfo(message);
       icmp_seal(message, length);

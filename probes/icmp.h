@@ -6,11 +6,12 @@
 #include <stdint.h>
 #include <sys/sysinfo.h>
 
-// Longest probe message: 35 bytes of header and telemetry plus 63 of NAS
-// identifier.
-inline constexpr size_t kIcmpMessageMax = 98;
-// A 20-byte IPv4 header in front of the longest message.
-inline constexpr size_t kIcmpReplySize = 118;
+#include "common/heartbeat_wire.h"
+
+// Longest probe message (common/heartbeat_wire.h has its layout).
+inline constexpr size_t kIcmpMessageMax = heartbeat_wire::kMessageMax;
+// An IPv4 header in front of the longest message.
+inline constexpr size_t kIcmpReplySize = heartbeat_wire::kIpHeaderLength + kIcmpMessageMax;
 // Addresses of one host tried per pass.
 inline constexpr int kIcmpAddressMax = 16;
 
