@@ -84,7 +84,7 @@ TEST(UrlHost, SecondSlashPieceWithItsPortIfSafeAndShort) {
   EXPECT_EQ(0, url_host("http:///10.0.0.1", host, sizeof host));
   EXPECT_STREQ("10.0.0.1", host);
   for (const char* bad : {"vendor.example.com", "http://", "http://v.example;reboot/x",
-                          "http://$(reboot)/"}) {
+                          "http://$(reboot)/", "http://-f/"}) {
     SCOPED_TRACE(bad);
     EXPECT_EQ(-1, url_host(bad, host, sizeof host));
     EXPECT_STREQ("", host);

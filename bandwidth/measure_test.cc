@@ -133,6 +133,7 @@ TEST_F(MeasureTest, HostTextThatCouldChangeTheCommandIsNeverRun) {
   queue_times({400, 400, 400, 400, 400});
   EXPECT_EQ(0, transmit_test_packet(40, 64, "10.0.0.1;touch /var/tmp/owned", "10.0.0.2", kPingFile));
   EXPECT_EQ(0, transmit_test_packet(40, 64, "10.0.0.1", "$(reboot)", kPingFile));
+  EXPECT_EQ(0, transmit_test_packet(40, 64, "-f", "10.0.0.2", kPingFile));
   EXPECT_TRUE(pings().empty());
   EXPECT_EQ("<missing>", read("/var/tmp/owned"));
 }

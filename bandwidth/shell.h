@@ -6,8 +6,12 @@
 #include <stddef.h>
 
 // 1 when every character of `text` is a letter, a digit, '.', ':' or '-'
-// (the empty text included), else 0.
+// (the empty text included) and it does not begin with '-', which `ping`
+// would take for one of its options; else 0.
 constexpr int host_text_is_safe(const char* text) {
+  if (*text == '-') {
+    return 0;
+  }
   for (; *text; ++text) {
     char c = *text;
     bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||

@@ -92,7 +92,7 @@ char* chillispot_conf_get_param(const char* path, const char* name) {
     }
     char* value = skip_space(p + name_len);
     trim_end(value);
-    return strdup(value);
+    return strdup_or_die(value, "chillispot_conf_get_param");
   }
   return nullptr;
 }

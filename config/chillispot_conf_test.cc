@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <syslog.h>
 
@@ -19,6 +20,32 @@ std::string param(FakePrograms& dir, const std::string& content, const char* nam
   std::string out = v ? v : "(null)";
   free(v);
   return out;
+}
+
+// The C library's strdup(), failing while set: memory running out just
+// where a value is copied.
+bool g_strdup_fails = false;
+extern "C" char* failing_strdup(const char* s) __asm__("strdup");
+extern "C" char* failing_strdup(const char* s) {
+  const size_t n = g_strdup_fails ? 0 : strlen(s) + 1;
+  char* copy = n ? static_cast<char*>(malloc(n)) : nullptr;
+  return copy ? static_cast<char*>(memcpy(copy, s, n)) : nullptr;
+}
+
+// Out of memory once read as "radiusserver1 missing", which skipped the
+// RADIUS proof and went online.
+TEST(GetParam, MemoryRunningOutIsNeverReadAsAMissingValue) {
+  FakePrograms dir;
+  dir.write("chilli.conf", "radiusserver1 10.0.0.1\n");
+  const std::string path = dir.path("chilli.conf");
+  LogCapture logs;
+  EXPECT_DEATH(
+      {
+        g_strdup_fails = true;
+        chillispot_conf_get_param(path.c_str(), "radiusserver1");
+      },
+      "");
+  EXPECT_TRUE(logs.contains(LOG_NOTICE, "spotwarden: chillispot_conf_get_param: malloc() failed!"));
 }
 
 TEST(GetParam, BlanksTabsAndCrLfAroundTheValueAreDropped) {

@@ -17,14 +17,6 @@
 
 namespace {
 
-char* copy_or_die(const char* text) {
-  char* copy = strdup(text);
-  if (!copy) {
-    log_out_of_memory("spotwarden_conf_new");
-  }
-  return copy;
-}
-
 // Decimal value of the text as an int32: leading whitespace, optional sign,
 // digits up to the first other character; no digits give 0. Out-of-range
 // numbers are clamped rather than left to overflow.
@@ -48,7 +40,7 @@ void apply(spotwarden_conf* conf, const char* key, const char* value) {
       conf->*k.number = int_value(value);
     } else {
       free(conf->*k.text);
-      conf->*k.text = copy_or_die(value);
+      conf->*k.text = strdup_or_die(value, "spotwarden_conf_new");
     }
     return;
   }
@@ -91,7 +83,7 @@ void spotwarden_conf_new(spotwarden_conf** out) {
     if (k.number) {
       conf->*k.number = k.default_number;
     } else {
-      conf->*k.text = k.default_text ? copy_or_die(k.default_text) : nullptr;
+      conf->*k.text = k.default_text ? strdup_or_die(k.default_text, "spotwarden_conf_new") : nullptr;
     }
   }
   *out = conf;

@@ -3,6 +3,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <syslog.h>
 
 namespace {
@@ -45,4 +46,12 @@ void log_out_of_memory(const char* where) {
     LOG("%s: malloc() failed!\n", kProgName);
   }
   abort();
+}
+
+char* strdup_or_die(const char* text, const char* where) {
+  char* copy = strdup(text);
+  if (copy == nullptr) {
+    log_out_of_memory(where);
+  }
+  return copy;
 }

@@ -25,3 +25,6 @@ void log_set_sink(LogSink sink);
 // nullptr), then abort(). Nothing the supervisor does is worth running on
 // half-built records.
 [[noreturn]] void log_out_of_memory(const char* where);
+// strdup() under that rule: a copy, or the message and abort(). A null
+// result would read as "no such value" to every caller.
+char* strdup_or_die(const char* text, const char* where);

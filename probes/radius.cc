@@ -105,10 +105,7 @@ UniqueFd new_radius_socket(const char* server, int port, int timeout) {
   if (fill_sockaddr(&address, 1, &count, server, port) != 0) {
     return UniqueFd();
   }
-  // A name without addresses leaves the zeroed entry, and Linux delivers
-  // 0.0.0.0 to this router itself: whatever listens here must never prove
-  // a RADIUS server alive.
-  if (count == 0 || address.sin_addr.s_addr == htonl(INADDR_ANY)) {
+  if (count == 0) {
     LOG("%s: %s: WARNING: no A records found for [%s]", kProgName, "new_radius_socket", server);
     return UniqueFd();
   }

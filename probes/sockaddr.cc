@@ -14,8 +14,16 @@ int fill_sockaddr(struct sockaddr_in* table, int capacity, int* count, const cha
     table[i].sin_family = AF_INET;
     table[i].sin_port = htons(static_cast<uint16_t>(port));
   }
-  if (capacity > 0 && inet_aton(host, &table[0].sin_addr) != 0) {
-    *count = 1;
+  // Linux delivers 0.0.0.0 to this router itself: a probe sent there is
+  // answered by whatever listens here, never by the peer it stands for, and
+  // would keep the hotspot online with its link gone. No probe goes there.
+  struct in_addr quad = {};
+  if (inet_aton(host, &quad) != 0) {
+    *count = 0;
+    if (capacity > 0 && quad.s_addr != htonl(INADDR_ANY)) {
+      table[0].sin_addr = quad;
+      *count = 1;
+    }
     return 0;
   }
   const struct hostent* entry = gethostbyname(host);
@@ -24,9 +32,11 @@ int fill_sockaddr(struct sockaddr_in* table, int capacity, int* count, const cha
     return -1;
   }
   int filled = 0;
-  while (filled < capacity && entry->h_addr_list[filled] != nullptr) {
-    memcpy(&table[filled].sin_addr, entry->h_addr_list[filled], sizeof table[filled].sin_addr);
-    ++filled;
+  for (char* const* a = entry->h_addr_list; filled < capacity && *a != nullptr; ++a) {
+    memcpy(&table[filled].sin_addr, *a, sizeof table[filled].sin_addr);
+    if (table[filled].sin_addr.s_addr != htonl(INADDR_ANY)) {
+      ++filled;
+    }
   }
   *count = filled;
   return 0;

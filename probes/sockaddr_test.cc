@@ -54,6 +54,9 @@ TEST(FillSockaddr, DottedQuadFillsTheFirstEntryAndZeroesTheRest) {
   }
   EXPECT_EQ(0u, table[1].sin_addr.s_addr);
   EXPECT_EQ(0u, table[2].sin_addr.s_addr);
+  // The router itself, not a peer: no address at all.
+  ASSERT_EQ(0, fill_sockaddr(table, 3, &count, "0.0.0.0", 1813));
+  EXPECT_EQ(0, count);
 }
 
 }  // namespace

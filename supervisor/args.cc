@@ -15,18 +15,10 @@ constexpr const char kFn[] = "spotwarden_args_parse";
 // Room beyond argc: "--dns1" IP "--dns2" IP "--conf" PATH and the NULL entry.
 constexpr int kExtraSlots = 8;
 
-char* copy_or_die(const char* text) {
-  char* copy = strdup(text);
-  if (copy == nullptr) {
-    log_out_of_memory("spotwarden_args_append");
-  }
-  return copy;
-}
-
 // Replaces *field with a copy of `value` (a later option wins).
 void set_field(char** field, const char* value) {
   free(*field);
-  *field = copy_or_die(value);
+  *field = strdup_or_die(value, "spotwarden_args_append");
 }
 
 // The record field an option sets, or null when `arg` is not one.
@@ -75,7 +67,7 @@ void spotwarden_args_append(spotwarden_args* args, const char* text) {
   if (text == nullptr) {
     return;
   }
-  *args->append_at++ = copy_or_die(text);
+  *args->append_at++ = strdup_or_die(text, "spotwarden_args_append");
   *args->append_at = nullptr;
 }
 
@@ -112,7 +104,7 @@ int spotwarden_args_parse(spotwarden_args** out, int argc, char* const argv[]) {
       LOG("%s: %s: error getting radiusnasid from interface: %s", kProgName, kFn, args->radiusnasif);
       return reject(args);
     }
-    args->radiusnasid = copy_or_die(nasid);
+    args->radiusnasid = strdup_or_die(nasid, "spotwarden_args_append");
   }
   if (args->lanif != nullptr) {
     char ip[kLanIpTextSize];

@@ -54,7 +54,7 @@ void talkback_begin(talkback_state* s, const char* query, const char* portal_url
 
   s->online = true;
   DEBUG("%s: starting web talkback\n", kProgName);
-  const grid_time start = os_time();
+  const grid_time start = os_monotonic();
   s->probe_deadline = start + settings->telemetry_setuptime;
   s->webping_deadline = start + settings->telemetry_setuptime;
   s->refresh_deadline = start + settings->telemetry_setuptime + settings->chilliconf_update_interval;
@@ -64,7 +64,7 @@ void talkback_tick(talkback_state* s) {
   const spotwarden_conf* conf = s->settings;
   os_sleep(1);
   respawn_chilli_bg();
-  const grid_time now = os_time();
+  const grid_time now = os_monotonic();
 
   if (s->probe_deadline < now) {
     if (test_ping(conf->icmpping_host, s->nasid, conf->icmpping_retries, s->probe_retry_interval) != 0) {

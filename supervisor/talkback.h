@@ -9,8 +9,10 @@
 
 struct spotwarden_conf;
 
-// Seconds on the jobs' grids: 64 bits whatever the C library's time_t is, so
-// that a deadline an int32 interval ahead of any clock reading fits.
+// Seconds on the jobs' grids, on the monotonic clock (os_monotonic()): a
+// wall clock set back would hold every job, the heartbeat too, for as long
+// as it was set back. 64 bits, so that a deadline an int32 interval ahead of
+// any clock reading fits.
 using grid_time = int64_t;
 
 // Moves `*deadline` to the first point of its grid (the old value plus a
@@ -46,8 +48,8 @@ struct talkback_state {
 void talkback_begin(talkback_state* state, const char* query, const char* portal_url,
                     const spotwarden_args* args, const spotwarden_conf* settings, const char* secret);
 
-// One tick: sleeps a second, takes now once, then runs the probe, the web
-// ping and the refresh that are due, in that order.
+// One tick: sleeps a second, reads the monotonic clock once, then runs the
+// probe, the web ping and the refresh that are due, in that order.
 void talkback_tick(talkback_state* state);
 
 // The loop itself; never returns.

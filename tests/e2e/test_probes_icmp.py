@@ -15,7 +15,8 @@ MANY = ["198.18.0.%d" % n for n in range(10, 28)]  # 18 addresses
 
 class IcmpProbeTest(unittest.TestCase):
     def setUp(self):
-        self.net = sandbox.Network(hosts={"multi.example.com": [OPERATOR, SECOND], "many.example.com": MANY})
+        self.net = sandbox.Network(hosts={"multi.example.com": [OPERATOR, SECOND], "many.example.com": MANY,
+                                          "zero.example.com": ["0.0.0.0", OPERATOR]})
         self.addCleanup(self.net.cleanup)
         for address in [SECOND] + MANY:
             self.net.operator.host.run("ip", "addr", "add", address + "/24", "dev", "up0")
@@ -133,6 +134,15 @@ class IcmpProbeTest(unittest.TestCase):
         self.assertEqual(["spotwarden: test_ping: nasid is too big to send in ICMP!"], too_big.messages("user.notice"))
         self.assertEqual([b"TOOBIG!\0"], [m[34:] for _, _, _, m in peer.requests()])
         self.assertEqual(42, len(peer.requests()[0][3]))
+
+        # 0.0.0.0 is the router itself, whose kernel would answer: never
+        # probed, whether named so or among a name's addresses.
+        zero = self.ping("0.0.0.0", "nas", 1, 1)
+        self.assertEqual("result -1\n", zero.out)
+        self.assertEqual(["spotwarden: test_ping: WARNING: no A records found for [0.0.0.0]"],
+                         zero.messages("user.notice"))
+        self.assertEqual("result 0\n", self.ping("zero.example.com", "nas", 1, 1).out)
+        self.assertEqual([OPERATOR, OPERATOR], [dst for _, _, dst, _ in peer.requests()])
 
 
 if __name__ == "__main__":
