@@ -10,7 +10,7 @@
 int check_config_file(const char* path, const char* name) {
   UniqueFile f(fopen(path, "r"));
   if (!f) {
-    DEBUG("%s: failed to open config file '%s'\n", kProgName, path);
+    DEBUG("failed to open config file '%s'\n", path);
     unlink(path);
     return -1;
   }
@@ -18,9 +18,9 @@ int check_config_file(const char* path, const char* name) {
   bool got = fgets(line, sizeof line, f.get()) != nullptr;
   f.close();
   if (got && line[0] == '#' && strstr(line, name) != nullptr) {
-    DEBUG("%s: config file '%s' looks OK!\n", kProgName, path);
+    DEBUG("config file '%s' looks OK!\n", path);
     return 0;
   }
-  DEBUG("%s: config file '%s' is invalid...\n", kProgName, path);
+  DEBUG("config file '%s' is invalid...\n", path);
   return -1;
 }

@@ -75,7 +75,7 @@ int append_secret(const char* path, const char* secret) {
 char* chillispot_conf_get_param(const char* path, const char* name) {
   UniqueFile f(fopen(path, "r"));
   if (!f) {
-    LOG("%s: %s: failed to open '%s': %s", kProgName, "chillispot_conf_get_param", path, strerror(errno));
+    LOG("%s: failed to open '%s': %s", "chillispot_conf_get_param", path, strerror(errno));
     return nullptr;
   }
   size_t name_len = strlen(name);
@@ -101,7 +101,7 @@ int compare_files(const char* a, const char* b) {
   UniqueFile fa(fopen(a, "r"));
   UniqueFile fb(fopen(b, "r"));
   if (!fa || !fb) {
-    LOG("%s: error opening files for compare\n", kProgName);
+    LOG("error opening files for compare\n");
     return -1;
   }
   int ca;
@@ -133,13 +133,13 @@ void chillispot_conf_keep_mode(int fd, const char* path) {
   // The owner first: a change of owner may clear set-id bits of the mode.
   if ((current.st_uid != side.st_uid || current.st_gid != side.st_gid) &&
       fchown(fd, current.st_uid, current.st_gid) != 0) {
-    DEBUG("%s: new '%s' cannot keep its owner: %s\n", kProgName, path, strerror(errno));
+    DEBUG("new '%s' cannot keep its owner: %s\n", path, strerror(errno));
   }
   fchmod(fd, current.st_mode & 07777);
 }
 
 int chillispot_conf_update(const char* url, const char* path, const char* secret) {
-  LOG("%s: attempting to update chillispot config file\n", kProgName);
+  LOG("attempting to update chillispot config file\n");
   size_t len = strlen(path);
   UniqueCString side(static_cast<char*>(malloc(len + sizeof kSideSuffix)));
   if (!side) {
@@ -151,21 +151,21 @@ int chillispot_conf_update(const char* url, const char* path, const char* secret
 
   int status = run_wget(url, side.get());
   if (check_config_file(side.get(), kChilliConfName) != 0) {
-    LOG("%s: config file download failed, will retry later...\n", kProgName);
+    LOG("config file download failed, will retry later...\n");
     return -1;
   }
   // wget fails when it could not write everything (a full file system) or
   // the transfer broke off; such a copy can still pass the first-line check.
   if (status != 0) {
-    DEBUG("%s: download of '%s' incomplete, wget status %d\n", kProgName, side.get(), status);
-    LOG("%s: config file download failed, will retry later...\n", kProgName);
+    DEBUG("download of '%s' incomplete, wget status %d\n", side.get(), status);
+    LOG("config file download failed, will retry later...\n");
     return -1;
   }
 
   // Any secret the operator set, even a bare "radiussecret", wins over ours.
   UniqueCString own_secret(chillispot_conf_get_param(side.get(), "radiussecret"));
   if (!own_secret && secret && append_secret(side.get(), secret) != 0) {
-    LOG("%s: %s: Aieeee!!! Problem appending RADIUS shared secret!!!", kProgName, "chillispot_conf_update");
+    LOG("%s: Aieeee!!! Problem appending RADIUS shared secret!!!", "chillispot_conf_update");
     return -1;
   }
 
@@ -174,10 +174,10 @@ int chillispot_conf_update(const char* url, const char* path, const char* secret
   bool have_current = access(path, F_OK) == 0 || errno != ENOENT;
   switch (have_current ? compare_files(path, side.get()) : 1) {
     case 0:
-      DEBUG("%s: chillispot config file unchanged, no update required\n", kProgName);
+      DEBUG("chillispot config file unchanged, no update required\n");
       return 0;
     case -1:
-      DEBUG("%s: failed to compare chillispot config file during update\n", kProgName);
+      DEBUG("failed to compare chillispot config file during update\n");
       return -1;
     default:
       break;
@@ -189,19 +189,19 @@ int chillispot_conf_update(const char* url, const char* path, const char* secret
     chillispot_conf_keep_mode(side_fd.get(), path);
   }
   if (rename(side.get(), path) != 0) {
-    LOG("%s: failed to rename '%s' to '%s': %s\n", kProgName, side.get(), path, strerror(errno));
+    LOG("failed to rename '%s' to '%s': %s\n", side.get(), path, strerror(errno));
     return -1;
   }
   guard.release();
 
   signal_chilli(SIGHUP);
   status_portal_installed();
-  LOG("%s: chillispot config file updated\n", kProgName);
+  LOG("chillispot config file updated\n");
   UniqueCString uamserver(chillispot_conf_get_param(path, "uamserver"));
   if (uamserver) {
-    LOG("%s: uamserver = %s", kProgName, uamserver.get());
+    LOG("uamserver = %s", uamserver.get());
   } else {
-    LOG("%s: warning, uamserver not found in '%s'!", kProgName, path);
+    LOG("warning, uamserver not found in '%s'!", path);
   }
   return 0;
 }

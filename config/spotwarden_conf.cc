@@ -44,7 +44,7 @@ void apply(spotwarden_conf* conf, const char* key, const char* value) {
     }
     return;
   }
-  LOG("%s: %s: unknown config key: %s", kProgName, "spotwarden_conf_parse", key);
+  LOG("%s: unknown config key: %s", "spotwarden_conf_parse", key);
 }
 
 }  // namespace
@@ -93,7 +93,7 @@ int spotwarden_conf_seconds(const char* function, const char* key, int32_t value
   if (value >= 1) {
     return value;
   }
-  LOG("%s: %s: %s is %d, using 1 second instead", kProgName, function, key, value);
+  LOG("%s: %s is %d, using 1 second instead", function, key, value);
   return 1;
 }
 
@@ -110,7 +110,7 @@ void spotwarden_conf_free(spotwarden_conf* conf) {
 }
 
 int spotwarden_conf_download(const char* url, const char* path) {
-  DEBUG("%s: attempting to download spotwarden config file\n", kProgName);
+  DEBUG("attempting to download spotwarden config file\n");
   int status = run_wget(url, path);
   if (check_config_file(path, kSpotwardenConfName) != 0) {
     unlink(path);
@@ -119,11 +119,11 @@ int spotwarden_conf_download(const char* url, const char* path) {
   // A transfer cut off mid-file can still pass the first-line check; its
   // values would then rule the whole life of the process.
   if (status != 0) {
-    DEBUG("%s: download of '%s' incomplete, wget status %d\n", kProgName, path, status);
+    DEBUG("download of '%s' incomplete, wget status %d\n", path, status);
     unlink(path);
     return -1;
   }
-  LOG("%s: retrieved spotwarden config file\n", kProgName);
+  LOG("retrieved spotwarden config file\n");
   return 0;
 }
 
@@ -150,7 +150,7 @@ spotwarden_conf* spotwarden_conf_get(const char* url, const char* path) {
 int spotwarden_conf_parse(spotwarden_conf* conf, const char* path) {
   UniqueFile f(fopen(path, "r"));
   if (!f) {
-    LOG("%s: %s: failed to open '%s': %s", kProgName, "spotwarden_conf_parse", path, strerror(errno));
+    LOG("%s: failed to open '%s': %s", "spotwarden_conf_parse", path, strerror(errno));
     return -1;
   }
   char line[kLinePiece];
@@ -166,7 +166,7 @@ int spotwarden_conf_parse(spotwarden_conf* conf, const char* path) {
     }
     *sep = '\0';
     const char* value = sep + 1;
-    DEBUG("%s: %s: %s => %s", kProgName, "spotwarden_conf_parse", key,
+    DEBUG("%s: %s => %s", "spotwarden_conf_parse", key,
           strcmp(key, "radiussecret") == 0 ? kSecretMask : value);
     apply(conf, key, value);
   }

@@ -12,6 +12,13 @@ LogSink g_sink = nullptr;
 
 void emit(int priority, const char* format, va_list ap) SW_PRINTF(2, 0);
 void emit(int priority, const char* format, va_list ap) {
+  // The program's name goes into the format, not into a message buffer, so
+  // that no message is cut to a buffer's size. The formats are the code's
+  // own literals, far shorter than this.
+  char prefixed[256];
+  if (snprintf(prefixed, sizeof prefixed, "%s: %s", kProgName, format) < static_cast<int>(sizeof prefixed)) {
+    format = prefixed;
+  }
   if (g_sink) {
     char line[1024];
     vsnprintf(line, sizeof line, format, ap);
@@ -41,9 +48,9 @@ void log_set_sink(LogSink sink) { g_sink = sink; }
 
 void log_out_of_memory(const char* where) {
   if (where) {
-    LOG("%s: %s: malloc() failed!\n", kProgName, where);
+    LOG("%s: malloc() failed!\n", where);
   } else {
-    LOG("%s: malloc() failed!\n", kProgName);
+    LOG("malloc() failed!\n");
   }
   abort();
 }

@@ -12,6 +12,8 @@ inline constexpr const char kProgName[] = "spotwarden";
 // system log to remote hosts.
 inline constexpr const char kSecretMask[] = "********";
 
+// Each message starts with "spotwarden: ", put there by the call: the
+// format gives only what follows.
 void LOG(const char* format, ...) SW_PRINTF(1, 2);
 void DEBUG(const char* format, ...) SW_PRINTF(1, 2);
 

@@ -117,7 +117,7 @@ void format_args(char* const argv[], char out[512]) {
 void log_args(char* const argv[]) {
   char line[512];
   format_args(argv, line);
-  DEBUG("%s: executing: %s\n", kProgName, line);
+  DEBUG("executing: %s\n", line);
 }
 
 int our_system(const char* path, char* const argv[]) {
@@ -129,12 +129,12 @@ int our_system(const char* path, char* const argv[]) {
     if (pid == 0) {
       sigprocmask(SIG_SETMASK, &block.old_mask(), nullptr);
       execvp(path, argv);
-      LOG("%s: failed to exec: %s!\n", kProgName, path);
+      LOG("failed to exec: %s!\n", path);
       // Never return into the caller's code as a second supervisor.
       _exit(127);
     }
     if (pid < 0) {
-      LOG("%s: our_system() failed to fork for: %s\n", kProgName, path);
+      LOG("our_system() failed to fork for: %s\n", path);
       return -1;
     }
     gpid = pid;
@@ -149,7 +149,7 @@ int our_system(const char* path, char* const argv[]) {
   // must not kill it.
   gpid = 0;
   if (waited < 0) {
-    LOG("%s: %s: waitpid() for '%s' error: %s", kProgName, "our_system", path, strerror(errno));
+    LOG("%s: waitpid() for '%s' error: %s", "our_system", path, strerror(errno));
     return -1;
   }
   int result;
@@ -161,7 +161,7 @@ int our_system(const char* path, char* const argv[]) {
   } else {
     result = -1;
   }
-  DEBUG("%s: child '%s' exited with status: %d", kProgName, path, result);
+  DEBUG("child '%s' exited with status: %d", path, result);
   return result;
 }
 

@@ -82,18 +82,18 @@ bool chilli_running() {
     // The chilli a killed keeper left running, or the one the keeper of a
     // killed supervisor is stopping: the portal comes back once it is gone.
     if (chilli_running()) {
-      LOG("%s: chillispot already running, waiting for it to exit\n", kProgName);
+      LOG("chillispot already running, waiting for it to exit\n");
       do {
         os_sleep(kChilliPollPause);
       } while (chilli_running());
     }
-    LOG("%s: starting chillispot...\n", kProgName);
+    LOG("starting chillispot...\n");
     our_system("chilli", argv);
     if (g_keeper_stopping) {
-      LOG("%s: portal keeper ends, chillispot with it\n", kProgName);
+      LOG("portal keeper ends, chillispot with it\n");
       _exit(0);
     }
-    LOG("%s: chillispot has died, pausing before restart.\n", kProgName);
+    LOG("chillispot has died, pausing before restart.\n");
     os_sleep(kChilliRestartPause);
   }
 }
@@ -103,7 +103,7 @@ int fork_keeper() {
   const pid_t supervisor = getpid();
   pid_t pid = fork();
   if (pid < 0) {
-    LOG("%s: %s: failed to fork in run_chilli()\n", kProgName, "run_chilli_bg");
+    LOG("%s: failed to fork in run_chilli()\n", "run_chilli_bg");
     return -1;
   }
   if (pid == 0) {
@@ -136,7 +136,7 @@ void respawn_chilli_bg() {
     }
     // Reaped here, so no zombie is left; its chilli, if still running, now
     // belongs to init.
-    LOG("%s: portal keeper has died, starting a new one\n", kProgName);
+    LOG("portal keeper has died, starting a new one\n");
     g_keeper = 0;
   }
   fork_keeper();
@@ -163,7 +163,7 @@ int write_offline_reason(const char* link, const char* page) {
 
 void remove_offline_reason(const char* link) {
   if (unlink(link) != 0) {
-    LOG("%s: failed to remove offline reason file '%s': %s\n", kProgName, link, strerror(errno));
+    LOG("failed to remove offline reason file '%s': %s\n", link, strerror(errno));
   }
 }
 

@@ -57,7 +57,7 @@ void status_write() {
       f.close() == 0 && rename(kSidePath, kStatusPath) == 0) {
     return;
   }
-  DEBUG("%s: %s: cannot write %s: %s", kProgName, "status_write", kStatusPath, strerror(errno));
+  DEBUG("%s: cannot write %s: %s", "status_write", kStatusPath, strerror(errno));
   unlink(kSidePath);
 }
 

@@ -56,7 +56,7 @@ size_t icmp_build_probe(unsigned char message[kIcmpMessageMax], uint16_t id, con
   memcpy(message + kMagicOffset, kMagic, sizeof kMagic);
   size_t n = strlen(nasid);
   if (n > kNasidMax) {
-    LOG("%s: %s: nasid is too big to send in ICMP!", kProgName, "test_ping");
+    LOG("%s: nasid is too big to send in ICMP!", "test_ping");
     nasid = kTooBig;
     n = sizeof kTooBig - 1;
   }
@@ -86,7 +86,7 @@ void pack_icmp_sysinfo(unsigned char* message, const struct sysinfo& info) {
 void fill_icmp_sysinfo(unsigned char* message) {
   struct sysinfo info;
   if (sysinfo(&info) != 0) {
-    LOG("%s: %s: sysinfo() failed: %s", kProgName, "fill_icmp_sysinfo", strerror(errno));
+    LOG("%s: sysinfo() failed: %s", "fill_icmp_sysinfo", strerror(errno));
     memset(message + kTelemetryOffset, 0, kTelemetryLength);
     return;
   }
@@ -119,11 +119,11 @@ int test_ping(const char* host, const char* nasid, int passes, int timeout) {
 
   UniqueFd fd(socket(AF_INET, SOCK_RAW, IPPROTO_ICMP));
   if (!fd) {
-    LOG("%s: %s: socket(): %s", kProgName, "test_ping", strerror(errno));
+    LOG("%s: socket(): %s", "test_ping", strerror(errno));
     return -1;
   }
   if (set_probe_receive_timeout(fd.get(), timeout) != 0) {
-    LOG("%s: %s: setsockopt(): %s", kProgName, "test_ping", strerror(errno));
+    LOG("%s: setsockopt(): %s", "test_ping", strerror(errno));
     return -1;
   }
   accept_only_echo_replies(fd.get());
@@ -134,7 +134,7 @@ int test_ping(const char* host, const char* nasid, int passes, int timeout) {
     return -1;
   }
   if (count == 0) {
-    LOG("%s: %s: WARNING: no A records found for [%s]", kProgName, "test_ping", host);
+    LOG("%s: WARNING: no A records found for [%s]", "test_ping", host);
   }
 
   unsigned char reply[kIcmpReplySize];
@@ -145,7 +145,7 @@ int test_ping(const char* host, const char* nasid, int passes, int timeout) {
       icmp_seal(message, length);
       if (sendto(fd.get(), message, length, 0, reinterpret_cast<const struct sockaddr*>(&addresses[i]),
                  sizeof addresses[i]) < 0) {
-        LOG("%s: %s: sendto() failed: %s\n", kProgName, "test_ping", strerror(errno));
+        LOG("%s: sendto() failed: %s\n", "test_ping", strerror(errno));
         return -1;
       }
       // A datagram that is not our reply must not cost the address its
@@ -164,30 +164,30 @@ int test_ping(const char* host, const char* nasid, int passes, int timeout) {
         if (icmp_reply_matches(reply, static_cast<size_t>(got), id)) {
           return 0;
         }
-        DEBUG("%s: %s: incorrect length or magic in ping response", kProgName, "test_ping");
+        DEBUG("%s: incorrect length or magic in ping response", "test_ping");
         const int64_t left = deadline - monotonic_ms();
         if (left <= 0) {
           error = EAGAIN;
           break;
         }
         if (set_receive_wait_ms(fd.get(), left) != 0) {
-          LOG("%s: %s: setsockopt(): %s", kProgName, "test_ping", strerror(errno));
+          LOG("%s: setsockopt(): %s", "test_ping", strerror(errno));
           return -1;
         }
         shortened = true;
       }
       // The next send waits its whole timeout again.
       if (shortened && set_receive_wait_ms(fd.get(), wait_ms) != 0) {
-        LOG("%s: %s: setsockopt(): %s", kProgName, "test_ping", strerror(errno));
+        LOG("%s: setsockopt(): %s", "test_ping", strerror(errno));
         return -1;
       }
       if (error == EINTR) {
-        LOG("%s: %s: recv() interrupted by signal, retrying", kProgName, "test_ping");
+        LOG("%s: recv() interrupted by signal, retrying", "test_ping");
       } else if (error == EAGAIN || error == EWOULDBLOCK) {
-        LOG("%s: %s: no reply received for ping packet to %s", kProgName, "test_ping",
+        LOG("%s: no reply received for ping packet to %s", "test_ping",
             inet_ntoa(addresses[i].sin_addr));
       } else {
-        LOG("%s: %s: recv() error: %s", kProgName, "test_ping", strerror(error));
+        LOG("%s: recv() error: %s", "test_ping", strerror(error));
         return -1;
       }
     }

@@ -57,7 +57,7 @@ void md5_failed(const char* step) {
     if (code != 0) {
       ERR_error_string_n(code, reason, sizeof reason);
     }
-    LOG("%s: MD5 unavailable, %s failed: %s; RADIUS probes go out with a zero authenticator", kProgName,
+    LOG("MD5 unavailable, %s failed: %s; RADIUS probes go out with a zero authenticator",
         step, reason);
   }
   // The library's error queue would otherwise keep the same stale entries.

@@ -66,7 +66,7 @@ int run_probe(const RequestKind& kind, const char* server, const char* nasid, co
   memcpy(packet, kind.request_template, kind.template_size);
   size_t n = strlen(nasid);
   if (n > kProbeNasidMax) {
-    LOG("%s: %s: nasid too long, giving up", kProgName, kind.function);
+    LOG("%s: nasid too long, giving up", kind.function);
     return -1;
   }
   size_t signature_at = kind.nasid_offset + n;
@@ -92,7 +92,7 @@ int run_probe(const RequestKind& kind, const char* server, const char* nasid, co
   if (test_radius(server, kind.port, packet, length, reply, sizeof reply, retries, timeout) != 0) {
     return -1;
   }
-  LOG("%s: %s: radius %s test to [%s] successful", kProgName, kind.function, kind.what, server);
+  LOG("%s: radius %s test to [%s] successful", kind.function, kind.what, server);
   status_radius_answered(server);
   return 0;
 }
@@ -106,16 +106,16 @@ UniqueFd new_radius_socket(const char* server, int port, int timeout) {
     return UniqueFd();
   }
   if (count == 0) {
-    LOG("%s: %s: WARNING: no A records found for [%s]", kProgName, "new_radius_socket", server);
+    LOG("%s: WARNING: no A records found for [%s]", "new_radius_socket", server);
     return UniqueFd();
   }
   UniqueFd fd(socket(AF_INET, SOCK_DGRAM, 0));
   if (!fd) {
-    LOG("%s: %s: socket(): %s\n", kProgName, "new_radius_socket", strerror(errno));
+    LOG("%s: socket(): %s\n", "new_radius_socket", strerror(errno));
     return UniqueFd();
   }
   if (connect(fd.get(), reinterpret_cast<const struct sockaddr*>(&address), sizeof address) != 0) {
-    LOG("%s: %s: connect(): %s\n", kProgName, "new_radius_socket", strerror(errno));
+    LOG("%s: connect(): %s\n", "new_radius_socket", strerror(errno));
     return UniqueFd();
   }
   if (set_probe_receive_timeout(fd.get(), timeout) != 0) {
@@ -152,22 +152,22 @@ int test_radius(const char* server, int port, const unsigned char* packet, size_
                 unsigned char* reply, size_t reply_size, int retries, int timeout) {
   UniqueFd fd = new_radius_socket(server, port, timeout);
   if (!fd) {
-    LOG("%s: %s: failed to create radius socket\n", kProgName, "test_radius");
+    LOG("%s: failed to create radius socket\n", "test_radius");
     return -1;
   }
   int attempt = 0;
   do {
     if (send(fd.get(), packet, length, 0) < 0) {
-      LOG("%s: %s: send(): %s", kProgName, "test_radius", strerror(errno));
+      LOG("%s: send(): %s", "test_radius", strerror(errno));
       return -1;
     }
     if (recv(fd.get(), reply, reply_size, 0) >= 0) {
       return 0;
     }
     if (errno == EINTR) {
-      LOG("%s: %s: recv() interrupted by signal, retrying", kProgName, "test_radius");
+      LOG("%s: recv() interrupted by signal, retrying", "test_radius");
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      DEBUG("%s: %s: no reply received for radius packet\n", kProgName, "test_radius");
+      DEBUG("%s: no reply received for radius packet\n", "test_radius");
     } else {
       LOG("%s: recv(): %s", "test_radius", strerror(errno));
       return -1;

@@ -28,7 +28,7 @@ int fill_sockaddr(struct sockaddr_in* table, int capacity, int* count, const cha
   }
   const struct hostent* entry = gethostbyname(host);
   if (entry == nullptr || entry->h_addrtype != AF_INET) {
-    LOG("%s: %s: unknown host: %s\n", kProgName, "fill_sockaddr", host);
+    LOG("%s: unknown host: %s\n", "fill_sockaddr", host);
     return -1;
   }
   int filled = 0;

@@ -101,7 +101,7 @@ int spotwarden_args_parse(spotwarden_args** out, int argc, char* const argv[]) {
   if (args->radiusnasif != nullptr) {
     char nasid[24];
     if (getnasid(args->radiusnasif, nasid) != 0) {
-      LOG("%s: %s: error getting radiusnasid from interface: %s", kProgName, kFn, args->radiusnasif);
+      LOG("%s: error getting radiusnasid from interface: %s", kFn, args->radiusnasif);
       return reject(args);
     }
     args->radiusnasid = strdup_or_die(nasid, "spotwarden_args_append");
@@ -109,8 +109,8 @@ int spotwarden_args_parse(spotwarden_args** out, int argc, char* const argv[]) {
   if (args->lanif != nullptr) {
     char ip[kLanIpTextSize];
     if (getlanip(args->lanif, ip) != 0) {
-      LOG("%s: %s: error getting LAN IP from interface: %s\n", kProgName, kFn, args->lanif);
-      LOG("%s: WARNING: --dns1 argument will not be supplied to chilli\n", kProgName);
+      LOG("%s: error getting LAN IP from interface: %s\n", kFn, args->lanif);
+      LOG("WARNING: --dns1 argument will not be supplied to chilli\n");
     } else {
       spotwarden_args_append(args, "--dns1");
       spotwarden_args_append(args, ip);

@@ -56,9 +56,9 @@ void check_radius(radius_probe probe, const char* server1, const char* server2, 
     UniqueCString server1(chillispot_conf_get_param(args->conf, "radiusserver1"));
     UniqueCString server2(chillispot_conf_get_param(args->conf, "radiusserver2"));
     if (!server1 || !server2) {
-      LOG("%s: couldn't read radius servers, skipping radius checks!", kProgName);
+      LOG("couldn't read radius servers, skipping radius checks!");
     } else if (settings->radiuscheck == 0) {
-      LOG("%s: radius checks disabled in spotwarden.conf", kProgName);
+      LOG("radius checks disabled in spotwarden.conf");
     } else {
       const radius_schedule schedule = {
           settings->radiuscheck_retries,
@@ -73,7 +73,7 @@ void check_radius(radius_probe probe, const char* server1, const char* server2, 
     }
     remove_offline_reason(kOfflineReasonLink);
   }  // the server names are released before the portal goes online
-  LOG("%s: config download and radius checks complete, chilli is online\n", kProgName);
+  LOG("config download and radius checks complete, chilli is online\n");
   os_sleep(2);
   signal_chilli(SIGPWR);
   chilli_online();

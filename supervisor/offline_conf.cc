@@ -13,7 +13,7 @@
 #include "os/log.h"
 
 int chillispot_conf_write_offline(const char* path, const char* nasid) {
-  DEBUG("%s: writing offline config\n", kProgName);
+  DEBUG("writing offline config\n");
   // Written whole beside the file and renamed over it, like every other
   // replacement of the portal configuration: chilli never reads half a file.
   char side[PATH_MAX];
@@ -22,7 +22,7 @@ int chillispot_conf_write_offline(const char* path, const char* nasid) {
   UniqueFd fd(fits ? open(side, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600) : -1);
   UniqueFile file(fd ? fdopen(fd.get(), "w") : nullptr);
   if (!file) {
-    LOG("%s: failed to create config file '%s': %s\n", kProgName, path, strerror(fits ? errno : ENAMETOOLONG));
+    LOG("failed to create config file '%s': %s\n", path, strerror(fits ? errno : ENAMETOOLONG));
     unlink(path);
     return -1;
   }
@@ -53,7 +53,7 @@ int chillispot_conf_write_offline(const char* path, const char* nasid) {
   // A full file system leaves the side file cut short: it is not used, and
   // no earlier (online) configuration stays in force either.
   if (error != 0) {
-    LOG("%s: failed to write config file '%s', removed it: %s\n", kProgName, path, strerror(error));
+    LOG("failed to write config file '%s', removed it: %s\n", path, strerror(error));
     unlink(side);
     unlink(path);
     return -1;

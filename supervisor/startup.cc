@@ -15,7 +15,7 @@ int spotwarden_startup(int argc, char* const argv[], StartupState* state) {
   char ssid[64] = {};
   int channel = -1;
 
-  LOG("%s: starting up\n", kProgName);
+  LOG("starting up\n");
   // Started with SIGCHLD ignored (a parent can hand that down through
   // exec), the kernel would reap every child itself and no run's exit
   // status could ever be read.
@@ -32,7 +32,7 @@ int spotwarden_startup(int argc, char* const argv[], StartupState* state) {
 
   const spotwarden_args* args = state->args;
   request_strings_build(args->radiusnasid, ssid, channel, &state->requests);
-  DEBUG("%s: radius nasid is: %s\n", kProgName, args->radiusnasid);
+  DEBUG("radius nasid is: %s\n", args->radiusnasid);
 
   chillispot_conf_write_offline(args->conf, args->radiusnasid);
   write_offline_reason(kOfflineReasonLink, kPageStartup);

@@ -33,7 +33,7 @@ void advance_deadline(grid_time now, grid_time* deadline, int interval) {
 
 int web_ping(const char* url) {
   int result = run_wget(url, nullptr);
-  LOG("%s: web ping %s\n", kProgName, result == 0 ? "successful" : "failed");
+  LOG("web ping %s\n", result == 0 ? "successful" : "failed");
   status_webping(result == 0);
   return result;
 }
@@ -53,7 +53,7 @@ void talkback_begin(talkback_state* s, const char* query, const char* portal_url
   s->refresh_interval = usable_interval("chilliconf_update_interval", settings->chilliconf_update_interval);
 
   s->online = true;
-  DEBUG("%s: starting web talkback\n", kProgName);
+  DEBUG("starting web talkback\n");
   const grid_time start = os_monotonic();
   s->probe_deadline = start + settings->telemetry_setuptime;
   s->webping_deadline = start + settings->telemetry_setuptime;
@@ -73,7 +73,7 @@ void talkback_tick(talkback_state* s) {
         s->online = false;
         write_offline_reason(kOfflineReasonLink, kPageProbeLost);
         chilli_offline();
-        LOG("%s: router offline - can't ping %s", kProgName, conf->icmpping_host);
+        LOG("router offline - can't ping %s", conf->icmpping_host);
       }
       status_heartbeat(false, status_state::offline, kPageProbeLost);
     } else {
@@ -82,7 +82,7 @@ void talkback_tick(talkback_state* s) {
         s->online = true;
         chilli_online();
         remove_offline_reason(kOfflineReasonLink);
-        LOG("%s: router online - successful ping to %s", kProgName, conf->icmpping_host);
+        LOG("router online - successful ping to %s", conf->icmpping_host);
       }
       status_heartbeat(true, status_state::online, nullptr);
     }

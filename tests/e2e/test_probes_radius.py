@@ -69,7 +69,7 @@ class RadiusProbeTest(unittest.TestCase):
         self.assertEqual("result -1\n", run.out)
         # Four waits of 5 s would take 20 s; a run takes about one on a quiet machine.
         self.assertLess(run.elapsed, 12, "the probe must not wait after the port unreachable")
-        self.assertEqual(["test_radius: recv(): Connection refused"], run.messages("user.notice"))
+        self.assertEqual(["spotwarden: test_radius: recv(): Connection refused"], run.messages("user.notice"))
         self.assertEqual([], run.messages("user.debug"))
 
     def test_unknown_host_is_logged_and_nothing_sent(self):
