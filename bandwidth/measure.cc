@@ -11,6 +11,7 @@
 
 #include "bandwidth/shell.h"
 #include "common/clock.h"
+#include "common/side_file.h"
 #include "common/unique.h"
 
 namespace {
@@ -90,9 +91,9 @@ namespace {
 // Mode of the result files whatever the umask (linkgauge runs with umask 0).
 constexpr mode_t kResultMode = 0644;
 
-// Writes `text` whole into the file open at `fd` and closes it; false on
-// any failure.
-bool write_whole(UniqueFd fd, const char* text, bool sync) {
+// Writes `text` whole into the file open at `fd` (mode kResultMode) and
+// closes it; false on any failure.
+bool write_whole(UniqueFd fd, const char* text) {
   if (!fd || fchmod(fd.get(), kResultMode) != 0) {
     return false;
   }
@@ -108,7 +109,7 @@ bool write_whole(UniqueFd fd, const char* text, bool sync) {
     text += n;
     left -= static_cast<size_t>(n);
   }
-  return (!sync || fsync(fd.get()) == 0) && fd.close() == 0;
+  return fd.close() == 0;
 }
 
 }  // namespace
@@ -119,23 +120,19 @@ bool write_whole(UniqueFd fd, const char* text, bool sync) {
 // through a name someone else left there.
 void write_result_files(const char* text) {
   for (const char* path : {kResultFile, kResultCopyFile}) {
-    char side[sizeof kResultFile + sizeof kResultSideSuffix];
-    snprintf(side, sizeof side, "%s%s", path, kResultSideSuffix);
-    unlink(side);
-    if (write_whole(UniqueFd(open(side, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kResultMode)),
-                    text, true) &&
-        rename(side, path) == 0) {
+    SideFile side(path, kResultMode);
+    side.write(text, strlen(text));
+    const int error = side.commit();
+    if (side.in_place()) {
       continue;
     }
-    int error = errno;
-    unlink(side);
     // A full /var/tmp has no room for a second file: an earlier run's
     // estimate must not stay behind looking like this run's, so the result
     // is rewritten in place (a reader may then see it cut short).
     bool written = write_whole(UniqueFd(open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
                                              kResultMode)),
-                               text, false);
-    syslog(LOG_NOTICE, "linkgauge: cannot write %s (%s), %s in place", side, strerror(error),
+                               text);
+    syslog(LOG_NOTICE, "linkgauge: cannot write %s (%s), %s in place", side.side_path(), strerror(error),
            written ? "result written" : "failed to write the result");
   }
 }

@@ -28,9 +28,6 @@ float read_ping_average(FILE* output);
 // The estimate as written: values in (0, 1024) go up onto the 128 grid.
 float round_estimate(float estimate);
 
-// Suffix of the side file each result is written to before its rename.
-inline constexpr char kResultSideSuffix[] = ".NEW";
-
 // Writes `text` without line end into both result files, mode 0644, each
 // through a side file made afresh and renamed over it; when the side file
 // cannot be written (a full /var/tmp) the result is rewritten in place

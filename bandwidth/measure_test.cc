@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/side_file.h"
 #include "tests/support/fake_ping.h"
 
 namespace {
@@ -109,8 +110,8 @@ TEST_F(MeasureTest, FailedSamplesAreLeftOutUntilFewerThanThreeRemain) {
 // A link planted at a side file's name is never followed; a side file that
 // cannot be made (here a directory, on the router a full /var/tmp) is skipped.
 TEST_F(MeasureTest, ResultsAre0644WhateverTheUmaskThroughNoPlantedLinkAndInPlaceWhenNoSideFile) {
-  ASSERT_EQ(0, symlink("/var/tmp/victim", (std::string(kResultFile) + kResultSideSuffix).c_str()));
-  ASSERT_EQ(0, mkdir((std::string(kResultCopyFile) + kResultSideSuffix).c_str(), 0700));
+  ASSERT_EQ(0, symlink("/var/tmp/victim", (std::string(kResultFile) + kSideFileSuffix).c_str()));
+  ASSERT_EQ(0, mkdir((std::string(kResultCopyFile) + kSideFileSuffix).c_str(), 0700));
   mode_t mask = umask(0);
   write_result_files("896");
   umask(mask);

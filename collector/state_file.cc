@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/side_file.h"
 #include "common/unique.h"
 
 namespace {
@@ -45,20 +46,22 @@ int unhex(const char* text, std::string* out) {
   return out->find('\0') == std::string::npos ? 0 : -1;
 }
 
-int sync_folder(const std::string& path) {
-  size_t slash = path.rfind('/');
-  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  UniqueFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return fd && fsync(fd.get()) == 0 ? 0 : -1;
-}
-
 }  // namespace
 
-int state_save(const fleet_snapshot& s, const std::string& path) {
-  std::string side = path + ".new";
-  UniqueFile f(fopen(side.c_str(), "we"));
+namespace {
+
+// The whole save; errno's value of what failed, 0 once the file is in place
+// and synced.
+int save(const fleet_snapshot& s, const std::string& path) {
+  SideFile side(path.c_str(), 0644);
+  const int copy = side.ok() ? dup(side.fd()) : -1;
+  UniqueFile f(copy >= 0 ? fdopen(copy, "we") : nullptr);
   if (!f) {
-    return -1;
+    const int error = side.ok() ? errno : side.error();
+    if (copy >= 0) {
+      close(copy);
+    }
+    return error;
   }
   fputs(kHeader, f.get());
   for (const auto& [nasid, x] : s.routers) {
@@ -68,19 +71,18 @@ int state_save(const fleet_snapshot& s, const std::string& path) {
             x.source, x.uptime, x.load1, x.ram_total, x.ram_free, static_cast<unsigned>(x.processes));
   }
   fprintf(f.get(), "end %zu\n", s.routers.size());
-  if (fflush(f.get()) != 0 || fsync(fileno(f.get())) != 0 || f.close() != 0) {
-    int saved = errno;
-    unlink(side.c_str());
-    errno = saved;
-    return -1;
+  if (f.close() != 0) {
+    return errno;
   }
-  if (rename(side.c_str(), path.c_str()) != 0) {
-    int saved = errno;
-    unlink(side.c_str());
-    errno = saved;
-    return -1;
-  }
-  return sync_folder(path);
+  return side.commit();
+}
+
+}  // namespace
+
+int state_save(const fleet_snapshot& s, const std::string& path) {
+  const int error = save(s, path);
+  errno = error;
+  return error == 0 ? 0 : -1;
 }
 
 int state_load(const std::string& path, moment now, registry* r, std::string* why) {

@@ -6,6 +6,7 @@
 
 #include "common/unique.h"
 #include "os/log.h"
+#include "os/runner.h"
 
 int check_config_file(const char* path, const char* name) {
   UniqueFile f(fopen(path, "r"));
@@ -23,4 +24,16 @@ int check_config_file(const char* path, const char* name) {
   }
   DEBUG("config file '%s' is invalid...\n", path);
   return -1;
+}
+
+int checked_download(const char* url, const char* path, const char* name) {
+  int status = run_wget(url, path);
+  if (check_config_file(path, name) != 0) {
+    return -1;
+  }
+  if (status != 0) {
+    DEBUG("download of '%s' incomplete, wget status %d\n", path, status);
+    return -1;
+  }
+  return 0;
 }

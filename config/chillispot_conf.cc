@@ -9,34 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/side_file.h"
 #include "common/unique.h"
 #include "config/check_config_file.h"
 #include "config/text_line.h"
 #include "os/log.h"
 #include "portal/portal.h"
-#include "os/runner.h"
-#include "portal/status.h"
-
-namespace {
-
-// Removes the side file when the update leaves by any path but the rename.
-class SideFileGuard final {
- public:
-  explicit SideFileGuard(const char* path) : path_(path) {}
-  ~SideFileGuard() {
-    if (path_) {
-      unlink(path_);
-    }
-  }
-  SideFileGuard(const SideFileGuard&) = delete;
-  SideFileGuard& operator=(const SideFileGuard&) = delete;
-  void release() { path_ = nullptr; }
-
- private:
-  const char* path_;
-};
-
-}  // namespace
 
 // Fails when any byte cannot be written, so a full file system never yields
 // a file silently cut short.
@@ -140,31 +118,18 @@ void chillispot_conf_keep_mode(int fd, const char* path) {
 
 int chillispot_conf_update(const char* url, const char* path, const char* secret) {
   LOG("attempting to update chillispot config file\n");
-  size_t len = strlen(path);
-  UniqueCString side(static_cast<char*>(malloc(len + sizeof kSideSuffix)));
-  if (!side) {
-    log_out_of_memory("chillispot_conf_update");
-  }
-  memcpy(side.get(), path, len);
-  memcpy(side.get() + len, kSideSuffix, sizeof kSideSuffix);
-  SideFileGuard guard(side.get());
-
-  int status = run_wget(url, side.get());
-  if (check_config_file(side.get(), kChilliConfName) != 0) {
-    LOG("config file download failed, will retry later...\n");
-    return -1;
-  }
-  // wget fails when it could not write everything (a full file system) or
-  // the transfer broke off; such a copy can still pass the first-line check.
-  if (status != 0) {
-    DEBUG("download of '%s' incomplete, wget status %d\n", side.get(), status);
+  // The download goes into a side file made afresh and private (it may hold
+  // the secret). One that cannot be made fails the download as wget does,
+  // and is never installed.
+  SideFile side(path, 0600);
+  if (checked_download(url, side.side_path(), kChilliConfName) != 0) {
     LOG("config file download failed, will retry later...\n");
     return -1;
   }
 
   // Any secret the operator set, even a bare "radiussecret", wins over ours.
-  UniqueCString own_secret(chillispot_conf_get_param(side.get(), "radiussecret"));
-  if (!own_secret && secret && append_secret(side.get(), secret) != 0) {
+  UniqueCString own_secret(chillispot_conf_get_param(side.side_path(), "radiussecret"));
+  if (!own_secret && secret && append_secret(side.side_path(), secret) != 0) {
     LOG("%s: Aieeee!!! Problem appending RADIUS shared secret!!!", "chillispot_conf_update");
     return -1;
   }
@@ -172,7 +137,7 @@ int chillispot_conf_update(const char* url, const char* path, const char* secret
   // With no current file (removed while running) there is nothing to
   // compare: the checked download is installed.
   bool have_current = access(path, F_OK) == 0 || errno != ENOENT;
-  switch (have_current ? compare_files(path, side.get()) : 1) {
+  switch (have_current ? compare_files(path, side.side_path()) : 1) {
     case 0:
       DEBUG("chillispot config file unchanged, no update required\n");
       return 0;
@@ -182,20 +147,14 @@ int chillispot_conf_update(const char* url, const char* path, const char* secret
     default:
       break;
   }
-  // The download was made private (it may hold the secret); whatever reads
-  // the installed file today must still be able to.
-  UniqueFd side_fd(open(side.get(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (side_fd) {
-    chillispot_conf_keep_mode(side_fd.get(), path);
-  }
-  if (rename(side.get(), path) != 0) {
-    LOG("failed to rename '%s' to '%s': %s\n", side.get(), path, strerror(errno));
+  // Whatever reads the installed file today must still be able to.
+  chillispot_conf_keep_mode(side.fd(), path);
+  if (side.commit() != 0 && !side.in_place()) {
+    LOG("failed to rename '%s' to '%s': %s\n", side.side_path(), path, strerror(side.error()));
     return -1;
   }
-  guard.release();
 
   signal_chilli(SIGHUP);
-  status_portal_installed();
   LOG("chillispot config file updated\n");
   UniqueCString uamserver(chillispot_conf_get_param(path, "uamserver"));
   if (uamserver) {
@@ -203,5 +162,5 @@ int chillispot_conf_update(const char* url, const char* path, const char* secret
   } else {
     LOG("warning, uamserver not found in '%s'!", path);
   }
-  return 0;
+  return 1;
 }

@@ -4,8 +4,6 @@
 
 // The name that the first line of a downloaded portal configuration carries.
 inline constexpr const char kChilliConfName[] = "chilli.conf";
-// A download lands first at the current path followed by this suffix.
-inline constexpr const char kSideSuffix[] = ".NEW";
 
 // Value of the first line of the file at `path` that sets `name`, as a heap
 // string the caller frees ("" for a bare name); null when the file cannot be
@@ -23,8 +21,8 @@ void chillispot_conf_keep_mode(int fd, const char* path);
 // "radiussecret SECRET" when the download sets no secret and `secret` is not
 // null, and moves it over `path` with one rename when it differs (taking
 // over the mode and owner of the file it replaces), then makes chilli reload (also when
-// `path` does not exist). 0 when `path` is current, -1 on failure (`path`
-// untouched).
+// `path` does not exist). 1 when the download was installed, 0 when `path`
+// was current already, -1 on failure (`path` untouched).
 // No side file outlives the call.
 int chillispot_conf_update(const char* url, const char* path, const char* secret);
 

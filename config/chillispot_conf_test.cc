@@ -141,7 +141,7 @@ class Update : public ::testing::Test {
 TEST_F(Update, SecretGoesOnALineOfItsOwnAndChilliReloads) {
   LogCapture logs;
   fake.write("chilli.conf", "offline\n");
-  EXPECT_EQ(0, update("# chilli.conf\nuamserver https://login/", "s3"));
+  EXPECT_EQ(1, update("# chilli.conf\nuamserver https://login/", "s3"));
   EXPECT_EQ("# chilli.conf\nuamserver https://login/\nradiussecret s3\n", fake.read("chilli.conf"));
   EXPECT_EQ("-1 chilli\n", fake.read("killall.log"));
   EXPECT_FALSE(fake.exists("chilli.conf.NEW"));
@@ -151,7 +151,7 @@ TEST_F(Update, SecretGoesOnALineOfItsOwnAndChilliReloads) {
 
 TEST_F(Update, SameDownloadAgainComparesEqualAfterTheSecretIsAdded) {
   fake.write("chilli.conf", "offline\n");
-  ASSERT_EQ(0, update("# chilli.conf\nuamserver u\n", "s3"));
+  ASSERT_EQ(1, update("# chilli.conf\nuamserver u\n", "s3"));
   LogCapture logs;
   EXPECT_EQ(0, update("# chilli.conf\nuamserver u\n", "s3"));
   EXPECT_EQ("-1 chilli\n", fake.read("killall.log")) << "one reload only";
@@ -161,17 +161,17 @@ TEST_F(Update, SameDownloadAgainComparesEqualAfterTheSecretIsAdded) {
 
 TEST_F(Update, OperatorsOwnSecretOrNoSecretAppendsNothing) {
   fake.write("chilli.conf", "offline\n");
-  ASSERT_EQ(0, update("# chilli.conf\nradiussecret\n", "ours"));
+  ASSERT_EQ(1, update("# chilli.conf\nradiussecret\n", "ours"));
   EXPECT_EQ("# chilli.conf\nradiussecret\n", fake.read("chilli.conf"));
-  ASSERT_EQ(0, update("# chilli.conf\nuamserver x\n", nullptr));
+  ASSERT_EQ(1, update("# chilli.conf\nuamserver x\n", nullptr));
   EXPECT_EQ("# chilli.conf\nuamserver x\n", fake.read("chilli.conf"));
 }
 
 TEST_F(Update, LineEndAddedToABareSecretAtTheEndKeepsItTheOnlySecret) {
   fake.write("chilli.conf", "offline\n");
-  ASSERT_EQ(0, update("# chilli.conf\nuamserver x\n  radiussecret", "ours"));
+  ASSERT_EQ(1, update("# chilli.conf\nuamserver x\n  radiussecret", "ours"));
   EXPECT_EQ("# chilli.conf\nuamserver x\n  radiussecret\n", fake.read("chilli.conf"));
-  ASSERT_EQ(0, update("# chilli.conf\nradiussecret2", "ours"));
+  ASSERT_EQ(1, update("# chilli.conf\nradiussecret2", "ours"));
   EXPECT_EQ("# chilli.conf\nradiussecret2\nradiussecret ours\n", fake.read("chilli.conf"));
 }
 
@@ -186,13 +186,13 @@ TEST_F(Update, DownloadIsPrivateWhileWrittenAndTakesOverTheModeOfTheFileItReplac
     fake.write("chilli.conf", "offline\n");
     ASSERT_EQ(0, chmod(current.c_str(), mode));
     ASSERT_EQ(0, chown(current.c_str(), owner, static_cast<gid_t>(-1)));
-    ASSERT_EQ(0, update("# chilli.conf\nuamserver u\n", "s3"));
+    ASSERT_EQ(1, update("# chilli.conf\nuamserver u\n", "s3"));
     ASSERT_EQ(0, stat(current.c_str(), &st));
     EXPECT_EQ(mode, st.st_mode & 07777);
     EXPECT_EQ(owner, st.st_uid);
   }
   ASSERT_EQ(0, unlink(current.c_str()));
-  ASSERT_EQ(0, update("# chilli.conf\nuamserver u\n", "s3"));
+  ASSERT_EQ(1, update("# chilli.conf\nuamserver u\n", "s3"));
   ASSERT_EQ(0, stat(current.c_str(), &st));
   EXPECT_EQ(0600u, st.st_mode & 07777) << "no file to take the mode of: private";
   EXPECT_EQ("600\n600\n600\n", fake.read("side.modes"));

@@ -12,7 +12,6 @@
 #include "config/check_config_file.h"
 #include "config/text_line.h"
 #include "os/log.h"
-#include "os/runner.h"
 #include "portal/portal.h"
 
 namespace {
@@ -21,7 +20,11 @@ namespace {
 // digits up to the first other character; no digits give 0. Out-of-range
 // numbers are clamped rather than left to overflow.
 int32_t int_value(const char* text) {
-  long long v = strtoll(text, nullptr, 10);
+  char* end = nullptr;
+  long long v = strtoll(text, &end, 10);
+  if (end == text) {
+    return 0;
+  }
   if (v > INT32_MAX) {
     return INT32_MAX;
   }
@@ -29,6 +32,17 @@ int32_t int_value(const char* text) {
     return INT32_MIN;
   }
   return static_cast<int32_t>(v);
+}
+
+// Every wait the file set to zero or below becomes 1 second, logged once,
+// so that no caller needs to check again.
+void apply_ranges(spotwarden_conf* conf) {
+  for (const spotwarden_conf_key& k : kSpotwardenConfKeys) {
+    if (k.wait_of && conf->*k.number < 1) {
+      LOG("%s: %s is %d, using 1 second instead", k.wait_of, k.name, conf->*k.number);
+      conf->*k.number = 1;
+    }
+  }
 }
 
 void apply(spotwarden_conf* conf, const char* key, const char* value) {
@@ -49,29 +63,31 @@ void apply(spotwarden_conf* conf, const char* key, const char* value) {
 
 }  // namespace
 
-#define SW_INT_KEY(field, value) {#field, &spotwarden_conf::field, nullptr, value, nullptr}
-#define SW_STR_KEY(field, value) {#field, nullptr, &spotwarden_conf::field, 0, value}
+#define SW_INT_KEY(field, value) {#field, &spotwarden_conf::field, nullptr, value, nullptr, nullptr}
+#define SW_WAIT_KEY(field, value, function) {#field, &spotwarden_conf::field, nullptr, value, nullptr, function}
+#define SW_STR_KEY(field, value) {#field, nullptr, &spotwarden_conf::field, 0, value, nullptr}
 const spotwarden_conf_key kSpotwardenConfKeys[kSpotwardenConfKeyCount] = {
     SW_INT_KEY(telemetry_setuptime, 120),
-    SW_INT_KEY(chilliconf_retry_interval, 2),
+    SW_WAIT_KEY(chilliconf_retry_interval, 2, "control_cycle"),
     SW_INT_KEY(chilliconf_retries, 5),
-    SW_INT_KEY(chilliconf_failure_wait, 30),
-    SW_INT_KEY(chilliconf_update_interval, 14400),
+    SW_WAIT_KEY(chilliconf_failure_wait, 30, "control_cycle"),
+    SW_WAIT_KEY(chilliconf_update_interval, 14400, "web_talkback"),
     SW_STR_KEY(webping_url, SPOTWARDEN_OPERATOR_SCHEME "://" SPOTWARDEN_OPERATOR_HOST "/ping"),
-    SW_INT_KEY(webping_interval, 3600),
+    SW_WAIT_KEY(webping_interval, 3600, "web_talkback"),
     SW_INT_KEY(radiuscheck, 1),
-    SW_INT_KEY(radiuscheck_retry_interval, 5),
+    SW_WAIT_KEY(radiuscheck_retry_interval, 5, "control_cycle"),
     SW_INT_KEY(radiuscheck_retries, 3),
-    SW_INT_KEY(radiuscheck_failure_wait, 30),
+    SW_WAIT_KEY(radiuscheck_failure_wait, 30, "control_cycle"),
     SW_STR_KEY(radiussecret, nullptr),
     SW_STR_KEY(icmpping_host, SPOTWARDEN_OPERATOR_HOST),
-    SW_INT_KEY(icmpping_retry_interval, 3),
+    SW_WAIT_KEY(icmpping_retry_interval, 3, "web_talkback"),
     SW_INT_KEY(icmpping_retries, 2),
-    SW_INT_KEY(icmpping_failure_wait, 10),
-    SW_INT_KEY(icmpping_interval, 30),
+    SW_WAIT_KEY(icmpping_failure_wait, 10, "web_talkback"),
+    SW_WAIT_KEY(icmpping_interval, 30, "web_talkback"),
     SW_INT_KEY(radiuscheck_message_authenticator, 0),
 };
 #undef SW_INT_KEY
+#undef SW_WAIT_KEY
 #undef SW_STR_KEY
 
 void spotwarden_conf_new(spotwarden_conf** out) {
@@ -89,14 +105,6 @@ void spotwarden_conf_new(spotwarden_conf** out) {
   *out = conf;
 }
 
-int spotwarden_conf_seconds(const char* function, const char* key, int32_t value) {
-  if (value >= 1) {
-    return value;
-  }
-  LOG("%s: %s is %d, using 1 second instead", function, key, value);
-  return 1;
-}
-
 void spotwarden_conf_free(spotwarden_conf* conf) {
   if (!conf) {
     return;
@@ -111,15 +119,9 @@ void spotwarden_conf_free(spotwarden_conf* conf) {
 
 int spotwarden_conf_download(const char* url, const char* path) {
   DEBUG("attempting to download spotwarden config file\n");
-  int status = run_wget(url, path);
-  if (check_config_file(path, kSpotwardenConfName) != 0) {
-    unlink(path);
-    return -1;
-  }
-  // A transfer cut off mid-file can still pass the first-line check; its
-  // values would then rule the whole life of the process.
-  if (status != 0) {
-    DEBUG("download of '%s' incomplete, wget status %d\n", path, status);
+  // A copy that fails any check goes: its values would otherwise rule the
+  // whole life of the process.
+  if (checked_download(url, path, kSpotwardenConfName) != 0) {
     unlink(path);
     return -1;
   }
@@ -170,5 +172,6 @@ int spotwarden_conf_parse(spotwarden_conf* conf, const char* path) {
           strcmp(key, "radiussecret") == 0 ? kSecretMask : value);
     apply(conf, key, value);
   }
+  apply_ranges(conf);
   return 0;
 }

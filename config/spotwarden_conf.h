@@ -30,15 +30,19 @@ struct spotwarden_conf {
 };
 
 // One key of the settings file: its name, the field it sets (exactly one of
-// the two member pointers is set) and its built-in default. The parser, the
-// defaults, the test driver's printout and the manual page's test all walk
-// the one table below.
+// the two member pointers is set), its built-in default and, for a wait or a
+// period, the function that takes it. The parser, the defaults, the test
+// driver's printout and the manual page's test all walk the one table below.
 struct spotwarden_conf_key {
   const char* name;
   int32_t spotwarden_conf::*number;
   char* spotwarden_conf::*text;
   int32_t default_number;
   const char* default_text;  // a text key's default; null: none
+  // Not null for a wait or a period in seconds: zero or below would turn a
+  // loop into a busy one (or divide by zero on a grid), so such a value is
+  // read as 1 second, logged once as a matter of that function.
+  const char* wait_of;
 };
 inline constexpr size_t kSpotwardenConfKeyCount = 18;
 extern const spotwarden_conf_key kSpotwardenConfKeys[kSpotwardenConfKeyCount];
@@ -64,14 +68,10 @@ spotwarden_conf* spotwarden_conf_get(const char* url, const char* path);
 // otherwise (the copy is then removed).
 int spotwarden_conf_download(const char* url, const char* path);
 
-// Applies the settings of the file at `path`: 0 when read to its end, -1
-// when it cannot be opened (the record is then untouched).
+// Applies the settings of the file at `path`, each wait at least 1 second:
+// 0 when read to its end, -1 when it cannot be opened (the record is then
+// untouched).
 int spotwarden_conf_parse(spotwarden_conf* conf, const char* path);
-
-// A wait or period of the settings file, `key`, as used by `function`:
-// zero or below would turn a loop into a busy one, so it becomes 1 second
-// (logged). Callers take it once, so each key is logged once.
-int spotwarden_conf_seconds(const char* function, const char* key, int32_t value);
 
 // Releases the record and its strings; null is allowed.
 void spotwarden_conf_free(spotwarden_conf* conf);

@@ -174,6 +174,29 @@ TEST(SpotwardenConf, IntegerTextTakesItsLeadingNumberClampedToInt32) {
   EXPECT_EQ(8, c->radiuscheck_failure_wait);
 }
 
+TEST(SpotwardenConf, WaitsOfZeroOrBelowBecomeOneSecondLoggedOnceForTheirUser) {
+  FakePrograms dir;
+  LogCapture logs;
+  Conf c = parsed(dir,
+                  "# spotwarden.conf\n"
+                  "icmpping_interval 0\n"
+                  "webping_interval -5\n"
+                  "chilliconf_update_interval 0\n"
+                  "radiuscheck_failure_wait 0\n"
+                  "icmpping_retries 0\n"
+                  "telemetry_setuptime -3\n");
+  EXPECT_EQ(1, c->icmpping_interval);
+  EXPECT_EQ(1, c->webping_interval);
+  EXPECT_EQ(1, c->chilliconf_update_interval);
+  EXPECT_EQ(1, c->radiuscheck_failure_wait);
+  EXPECT_EQ(0, c->icmpping_retries) << "a count, not a wait";
+  EXPECT_EQ(-3, c->telemetry_setuptime) << "no wait of its own";
+  EXPECT_EQ(1, logs.count("spotwarden: web_talkback: icmpping_interval is 0, using 1 second instead"));
+  EXPECT_EQ(1, logs.count("spotwarden: web_talkback: webping_interval is -5, using 1 second instead"));
+  EXPECT_EQ(1, logs.count("spotwarden: control_cycle: radiuscheck_failure_wait is 0, using 1 second instead"));
+  EXPECT_EQ(4, logs.count("using 1 second instead"));
+}
+
 TEST(SpotwardenConf, LastLineWinsAndEarlierStringIsReleased) {
   // Under AddressSanitizer a leaked first copy fails this test.
   FakePrograms dir;

@@ -8,12 +8,11 @@
 
 #include "build_config.h"
 #include "common/clock.h"
-#include "common/unique.h"
+#include "common/side_file.h"
 #include "os/log.h"
 
 namespace {
 
-constexpr const char kSidePath[] = "/var/run/spotwarden.status.NEW";
 constexpr const char* kStateNames[] = {"starting", "settings", "portal-config", "radius-check", "online", "offline"};
 
 // Everything the file shows; one record for the life of the process. Times
@@ -42,9 +41,8 @@ bool same_page(const char* a, const char* b) {
 
 void status_write() {
   const status_record& s = g_status;
-  // A reader sees the old file or the new one, never half of one.
-  UniqueFile f(fopen(kSidePath, "w"));
-  if (f && fprintf(f.get(),
+  char text[1024];
+  int n = snprintf(text, sizeof text,
                    "state=%s\nsince=%lld\npage=%s\nlast_heartbeat_ok=%lld\nlast_heartbeat_failed=%lld\n"
                    "heartbeats_ok=%lu\nheartbeats_failed=%lu\nwebpings_ok=%lu\nwebpings_failed=%lu\n"
                    "portal_updates=%lu\nradius_server=%s\npid=%ld\nversion=%s\n",
@@ -53,12 +51,17 @@ void status_write() {
                    static_cast<long long>(s.last_heartbeat_failed), s.heartbeats_ok, s.heartbeats_failed,
                    s.webpings_ok, s.webpings_failed, s.portal_updates,
                    s.radius_server[0] ? s.radius_server : "none", static_cast<long>(getpid()),
-                   kFirmwareRevision) > 0 &&
-      f.close() == 0 && rename(kSidePath, kStatusPath) == 0) {
-    return;
+                   kFirmwareRevision);
+  // A reader sees the old file or the new one, never half of one.
+  SideFile side(kStatusPath, 0644);
+  const bool fits = n > 0 && static_cast<size_t>(n) < sizeof text;
+  if (fits) {
+    side.write(text, static_cast<size_t>(n));
   }
-  DEBUG("%s: cannot write %s: %s", "status_write", kStatusPath, strerror(errno));
-  unlink(kSidePath);
+  int error = fits ? side.commit() : EOVERFLOW;
+  if (error != 0 && !side.in_place()) {
+    DEBUG("%s: cannot write %s: %s", "status_write", kStatusPath, strerror(error));
+  }
 }
 
 // Moves to `state` and `page`; writes when they changed or `always`.

@@ -10,7 +10,6 @@
 #include "common/unique.h"
 #include "probes/md5.h"
 #include "os/log.h"
-#include "portal/status.h"
 
 namespace {
 
@@ -93,7 +92,6 @@ int run_probe(const RequestKind& kind, const char* server, const char* nasid, co
     return -1;
   }
   LOG("%s: radius %s test to [%s] successful", kind.function, kind.what, server);
-  status_radius_answered(server);
   return 0;
 }
 

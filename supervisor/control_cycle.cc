@@ -1,109 +1,144 @@
 #include "supervisor/control_cycle.h"
 
 #include <signal.h>
-#include <stdlib.h>
 
 #include "common/clock.h"
-#include "common/unique.h"
 #include "config/chillispot_conf.h"
 #include "config/spotwarden_conf.h"
-#include "probes/radius.h"
 #include "os/log.h"
 #include "portal/portal.h"
 #include "portal/status.h"
-#include "supervisor/talkback.h"
+#include "probes/radius.h"
 
 namespace {
 
-// Waits from the settings file, taken through spotwarden_conf_seconds():
-// never zero, so a fast failure can never turn a loop into a busy one. A
-// keeper killed meanwhile is replaced after each.
+// Waits from the settings file, at least 1 second as the settings are read:
+// a fast failure can never turn a loop into a busy one. A keeper killed
+// meanwhile is replaced after each.
 void pause_for(int seconds) {
   os_sleep(static_cast<unsigned>(seconds));
   respawn_chilli_bg();
 }
 
-using radius_probe = int (*)(const char* server, const char* nasid, const char* secret, int retries,
-                             int timeout);
-
-// The probes' settings, each wait taken (and logged when unusable) once.
-struct radius_schedule {
-  int retries;
-  int retry_interval;
-  int failure_wait;
-};
-
-// Probes server 1, then server 2 only when server 1 stays silent, until one
-// answers; between rounds shows `failure_page` for the failure wait.
-void check_radius(radius_probe probe, const char* server1, const char* server2, const char* nasid,
-                  const char* secret, const radius_schedule& schedule, const char* failure_page) {
+// A RADIUS phase begins on R002, whatever the page before it was.
+void begin_radius(control_state* s, control_phase phase) {
   repoint_offline_reason(kOfflineReasonLink, kPageStartup);
   status_enter(status_state::radius_check, kPageStartup);
-  for (;;) {
-    if (probe(server1, nasid, secret, schedule.retries, schedule.retry_interval) == 0 ||
-        probe(server2, nasid, secret, schedule.retries, schedule.retry_interval) == 0) {
-      return;
-    }
-    repoint_offline_reason(kOfflineReasonLink, failure_page);
-    status_show_page(failure_page);
-    pause_for(schedule.failure_wait);
-  }
+  s->phase = phase;
 }
 
-[[noreturn]] void go_online(spotwarden_args* args, const char* portal_config_url, const char* webping_query,
-                            const spotwarden_conf* settings, const char* secret) {
-  {
-    UniqueCString server1(chillispot_conf_get_param(args->conf, "radiusserver1"));
-    UniqueCString server2(chillispot_conf_get_param(args->conf, "radiusserver2"));
-    if (!server1 || !server2) {
-      LOG("couldn't read radius servers, skipping radius checks!");
-    } else if (settings->radiuscheck == 0) {
-      LOG("radius checks disabled in spotwarden.conf");
-    } else {
-      const radius_schedule schedule = {
-          settings->radiuscheck_retries,
-          spotwarden_conf_seconds("control_cycle", "radiuscheck_retry_interval", settings->radiuscheck_retry_interval),
-          spotwarden_conf_seconds("control_cycle", "radiuscheck_failure_wait", settings->radiuscheck_failure_wait)};
-      check_radius(test_radius_acct, server1.get(), server2.get(), args->radiusnasid, secret, schedule,
-                   kPageAccountingFailed);
-      // Servers that demand a Message-Authenticator drop the plain request.
-      radius_probe auth = settings->radiuscheck_message_authenticator != 0 ? test_radius_auth_signed
-                                                                           : test_radius_auth;
-      check_radius(auth, server1.get(), server2.get(), args->radiusnasid, secret, schedule, kPageAuthFailed);
-    }
-    remove_offline_reason(kOfflineReasonLink);
-  }  // the server names are released before the portal goes online
+void go_online(control_state* s) {
+  // The server names are released before the portal goes online.
+  s->server1.reset();
+  s->server2.reset();
+  remove_offline_reason(kOfflineReasonLink);
   LOG("config download and radius checks complete, chilli is online\n");
   os_sleep(2);
   signal_chilli(SIGPWR);
   chilli_online();
   status_enter(status_state::online, nullptr);
-  web_talkback(webping_query, portal_config_url, args, settings, secret);
+  talkback_begin(&s->talkback, s->webping_query, s->portal_config_url, s->args, s->settings, s->secret);
+  s->phase = control_phase::online;
+}
+
+// A portal configuration is in force: the RADIUS proof of the servers it
+// names comes next, unless there is nothing to prove.
+void after_portal_config(control_state* s) {
+  s->server1.reset(chillispot_conf_get_param(s->args->conf, "radiusserver1"));
+  s->server2.reset(chillispot_conf_get_param(s->args->conf, "radiusserver2"));
+  if (!s->server1 || !s->server2) {
+    LOG("couldn't read radius servers, skipping radius checks!");
+    go_online(s);
+  } else if (s->settings->radiuscheck == 0) {
+    LOG("radius checks disabled in spotwarden.conf");
+    go_online(s);
+  } else {
+    begin_radius(s, control_phase::radius_accounting);
+  }
+}
+
+void portal_config_step(control_state* s) {
+  const spotwarden_conf* c = s->settings;
+  if (c->chilliconf_retries <= 0) {
+    pause_for(c->chilliconf_failure_wait);  // no try in a round: only its wait
+    return;
+  }
+  if (portal_config_refresh(s->portal_config_url, s->args->conf, s->secret) >= 0) {
+    after_portal_config(s);
+    return;
+  }
+  repoint_offline_reason(kOfflineReasonLink, kPageUpdateFailed);
+  status_show_page(kPageUpdateFailed);
+  pause_for(c->chilliconf_retry_interval);
+  if (++s->failed_tries >= c->chilliconf_retries) {
+    s->failed_tries = 0;
+    pause_for(c->chilliconf_failure_wait);
+  }
+}
+
+// Server 1, then server 2 only when server 1 stays silent; when neither
+// answers, `failure_page` for the failure wait.
+void radius_step(control_state* s) {
+  const spotwarden_conf* c = s->settings;
+  const bool accounting = s->phase == control_phase::radius_accounting;
+  // Servers that demand a Message-Authenticator drop the plain request.
+  auto* probe = accounting                                  ? test_radius_acct
+                : c->radiuscheck_message_authenticator != 0 ? test_radius_auth_signed
+                                                            : test_radius_auth;
+  const char* const servers[] = {s->server1.get(), s->server2.get()};
+  for (const char* server : servers) {
+    if (probe(server, s->args->radiusnasid, s->secret, c->radiuscheck_retries, c->radiuscheck_retry_interval) == 0) {
+      status_radius_answered(server);
+      if (accounting) {
+        begin_radius(s, control_phase::radius_authentication);
+      } else {
+        go_online(s);
+      }
+      return;
+    }
+  }
+  const char* failure_page = accounting ? kPageAccountingFailed : kPageAuthFailed;
+  repoint_offline_reason(kOfflineReasonLink, failure_page);
+  status_show_page(failure_page);
+  pause_for(c->radiuscheck_failure_wait);
 }
 
 }  // namespace
 
-void control_cycle(spotwarden_args* args, const char* settings_url, const char* portal_config_url,
-                   const char* webping_query) {
+void control_begin(control_state* s, spotwarden_args* args, const char* settings_url,
+                   const char* portal_config_url, const char* webping_query) {
+  s->args = args;
+  s->portal_config_url = portal_config_url;
+  s->webping_query = webping_query;
   status_enter(status_state::settings, kPageStartup);
   // Lives as long as the process, like the command-line record.
-  const spotwarden_conf* settings = spotwarden_conf_get(settings_url, kSpotwardenConfPath);
-  const char* secret = args->radiussecret ? args->radiussecret : settings->radiussecret;
+  s->settings = spotwarden_conf_get(settings_url, kSpotwardenConfPath);
+  s->secret = args->radiussecret ? args->radiussecret : s->settings->radiussecret;
   status_enter(status_state::portal_config, kPageStartup);
+  s->phase = control_phase::portal_config;
+  s->failed_tries = 0;
+}
 
-  const int retry_interval =
-      spotwarden_conf_seconds("control_cycle", "chilliconf_retry_interval", settings->chilliconf_retry_interval);
-  const int failure_wait =
-      spotwarden_conf_seconds("control_cycle", "chilliconf_failure_wait", settings->chilliconf_failure_wait);
+void control_step(control_state* s) {
+  switch (s->phase) {
+    case control_phase::portal_config:
+      portal_config_step(s);
+      break;
+    case control_phase::radius_accounting:
+    case control_phase::radius_authentication:
+      radius_step(s);
+      break;
+    case control_phase::online:
+      talkback_tick(&s->talkback);
+      break;
+  }
+}
+
+void control_cycle(spotwarden_args* args, const char* settings_url, const char* portal_config_url,
+                   const char* webping_query) {
+  control_state state{};
+  control_begin(&state, args, settings_url, portal_config_url, webping_query);
   for (;;) {
-    for (int tries = 0; tries < settings->chilliconf_retries; ++tries) {
-      if (chillispot_conf_update(portal_config_url, args->conf, secret) == 0) {
-        go_online(args, portal_config_url, webping_query, settings, secret);
-      }
-      repoint_offline_reason(kOfflineReasonLink, kPageUpdateFailed);
-      status_show_page(kPageUpdateFailed);
-      pause_for(retry_interval);
-    }
-    pause_for(failure_wait);
+    control_step(&state);
   }
 }

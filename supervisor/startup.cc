@@ -7,7 +7,7 @@
 #include "common/clock.h"
 #include "device/settings.h"
 #include "os/log.h"
-#include "supervisor/offline_conf.h"
+#include "config/offline_conf.h"
 #include "portal/portal.h"
 #include "portal/status.h"
 

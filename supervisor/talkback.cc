@@ -12,14 +12,6 @@
 #include "os/runner.h"
 #include "portal/status.h"
 
-namespace {
-
-// The settings file accepts any integer; a period of zero or below would
-// divide by zero in advance_deadline() or fire on every tick.
-int usable_interval(const char* key, int value) { return spotwarden_conf_seconds("web_talkback", key, value); }
-
-}  // namespace
-
 void advance_deadline(grid_time now, grid_time* deadline, int interval) {
   grid_time d = *deadline;
   if (d < now) {
@@ -38,6 +30,14 @@ int web_ping(const char* url) {
   return result;
 }
 
+int portal_config_refresh(const char* url, const char* conf, const char* secret) {
+  int result = chillispot_conf_update(url, conf, secret);
+  if (result == 1) {
+    status_portal_installed();
+  }
+  return result;
+}
+
 void talkback_begin(talkback_state* s, const char* query, const char* portal_url, const spotwarden_args* args,
                     const spotwarden_conf* settings, const char* secret) {
   s->query = query;
@@ -46,18 +46,18 @@ void talkback_begin(talkback_state* s, const char* query, const char* portal_url
   s->conf = args->conf;
   s->secret = secret;
   s->settings = settings;
-  s->probe_interval = usable_interval("icmpping_interval", settings->icmpping_interval);
-  s->probe_failure_wait = usable_interval("icmpping_failure_wait", settings->icmpping_failure_wait);
-  s->probe_retry_interval = usable_interval("icmpping_retry_interval", settings->icmpping_retry_interval);
-  s->webping_interval = usable_interval("webping_interval", settings->webping_interval);
-  s->refresh_interval = usable_interval("chilliconf_update_interval", settings->chilliconf_update_interval);
+  s->probe_interval = settings->icmpping_interval;
+  s->probe_failure_wait = settings->icmpping_failure_wait;
+  s->probe_retry_interval = settings->icmpping_retry_interval;
+  s->webping_interval = settings->webping_interval;
+  s->refresh_interval = settings->chilliconf_update_interval;
 
   s->online = true;
   DEBUG("starting web talkback\n");
   const grid_time start = os_monotonic();
   s->probe_deadline = start + settings->telemetry_setuptime;
   s->webping_deadline = start + settings->telemetry_setuptime;
-  s->refresh_deadline = start + settings->telemetry_setuptime + settings->chilliconf_update_interval;
+  s->refresh_deadline = start + settings->telemetry_setuptime + s->refresh_interval;
 }
 
 void talkback_tick(talkback_state* s) {
@@ -102,16 +102,7 @@ void talkback_tick(talkback_state* s) {
   if (s->refresh_deadline < now) {
     advance_deadline(now, &s->refresh_deadline, s->refresh_interval);
     if (s->online) {
-      chillispot_conf_update(s->portal_url, s->conf, s->secret);
+      portal_config_refresh(s->portal_url, s->conf, s->secret);
     }
-  }
-}
-
-void web_talkback(const char* query, const char* portal_url, const spotwarden_args* args,
-                  const spotwarden_conf* settings, const char* secret) {
-  talkback_state state;
-  talkback_begin(&state, query, portal_url, args, settings, secret);
-  for (;;) {
-    talkback_tick(&state);
   }
 }

@@ -24,6 +24,10 @@ void advance_deadline(grid_time now, grid_time* deadline, int interval);
 // outcome. Returns run_wget()'s result.
 int web_ping(const char* url);
 
+// One portal configuration download (chillispot_conf_update()), an
+// installed one counted in the status file. Its result.
+int portal_config_refresh(const char* url, const char* conf, const char* secret);
+
 // Everything the loop works with; filled by talkback_begin().
 struct talkback_state {
   const char* query;       // web-ping query, appended to webping_url
@@ -52,6 +56,3 @@ void talkback_begin(talkback_state* state, const char* query, const char* portal
 // probe, the web ping and the refresh that are due, in that order.
 void talkback_tick(talkback_state* state);
 
-// The loop itself; never returns.
-[[noreturn]] void web_talkback(const char* query, const char* portal_url, const spotwarden_args* args,
-                               const spotwarden_conf* settings, const char* secret);

@@ -186,27 +186,4 @@ TEST_F(TalkbackTick, Int32IntervalsPast2038RunEachJobOnceAtMost) {
   EXPECT_TRUE(state_.online);
 }
 
-TEST(TalkbackBegin, IntervalsOfZeroOrBelowBecomeOneSecondAndAreLoggedOnce) {
-  LogCapture logs;
-  spotwarden_conf* settings = nullptr;
-  spotwarden_conf_new(&settings);
-  settings->icmpping_interval = 0;
-  settings->webping_interval = -5;
-  settings->icmpping_retry_interval = 0;
-  spotwarden_args args{};
-  char nasid[] = "N", conf[] = "/c";
-  args.radiusnasid = nasid;
-  args.conf = conf;
-  talkback_state state{};
-  talkback_begin(&state, "", "", &args, settings, nullptr);
-  EXPECT_EQ(1, state.probe_interval);
-  EXPECT_EQ(1, state.webping_interval);
-  EXPECT_EQ(10, state.probe_failure_wait);
-  EXPECT_EQ(1, logs.count("icmpping_interval is 0, using 1 second instead"));
-  EXPECT_EQ(1, logs.count("webping_interval is -5, using 1 second instead"));
-  EXPECT_EQ(1, logs.count("web_talkback: icmpping_retry_interval is 0, using 1 second instead"));
-  EXPECT_EQ(0, logs.count("icmpping_failure_wait"));
-  spotwarden_conf_free(settings);
-}
-
 }  // namespace

@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if ((argc == 4 || argc == 5) && strcmp(argv[1], "update") == 0) {
-    return chillispot_conf_update(argv[2], argv[3], argc == 5 ? argv[4] : nullptr) == 0 ? 0 : 1;
+    return chillispot_conf_update(argv[2], argv[3], argc == 5 ? argv[4] : nullptr) >= 0 ? 0 : 1;
   }
   if (argc == 4 && strcmp(argv[1], "param") == 0) {
     char* value = chillispot_conf_get_param(argv[2], argv[3]);

@@ -27,6 +27,10 @@ from sandbox.collector import Collector, Prometheus, WebConfig, heartbeat, send_
 from sandbox.icmp_peer import with_checksum
 from tests.e2e import fault_kit
 
+# Also run on the emulated router image (ctest -L image, scripts/test-image):
+# these tests of the module, or all of them when empty.
+IMAGE_SCENARIO = ""
+
 STALE_AFTER = 6
 UP = 'spotwarden_router_up{nasid="%s"}' % kit.NASID
 SENDER = os.path.join(sandbox.BUILD_DIR, "tools", "heartbeat_sender")

@@ -11,6 +11,10 @@ from tests.e2e import fault_kit
 from sandbox import hotspot as kit
 from sandbox import sandbox
 
+# Also run on the emulated router image (ctest -L image, scripts/test-image):
+# these tests of the module, or all of them when empty.
+IMAGE_SCENARIO = "CrashingPortalTest.test_one_chilli_comes_back_after_the_keeper_or_spotwarden_is_killed"
+
 # Pages a process may touch for the first time late in its life (a deeper
 # stack, a code page) without leaking anything.
 RSS_SLACK_KB = 16

@@ -12,6 +12,10 @@ import unittest
 from sandbox import hotspot as kit
 from sandbox import sandbox
 
+# Also run on the emulated router image (ctest -L image, scripts/test-image):
+# these tests of the module, or all of them when empty.
+IMAGE_SCENARIO = ""
+
 HTTPS_BUILD = os.environ.get("SW_HTTPS_BUILD_DIR", os.path.join(sandbox.BUILD_DIR, "https"))
 CA_ON_ROUTER = os.environ.get("SW_HTTPS_CA_CERTIFICATE", "/etc/operator-ca.pem")
 R002 = "/www/zelvanet_R002.html"

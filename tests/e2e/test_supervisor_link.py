@@ -13,6 +13,10 @@ from sandbox import alerting
 from sandbox import hotspot as kit
 from sandbox import sandbox
 
+# Also run on the emulated router image (ctest -L image, scripts/test-image):
+# these tests of the module, or all of them when empty.
+IMAGE_SCENARIO = ""
+
 R001 = "/www/zelvanet_R001.html"
 R002 = "/www/zelvanet_R002.html"
 # The heartbeat's target lies beyond the router's gateway, as the operator's

@@ -8,6 +8,10 @@ from tests.e2e import fault_kit
 from sandbox import hotspot as kit
 from sandbox import sandbox
 
+# Also run on the emulated router image (ctest -L image, scripts/test-image):
+# these tests of the module, or all of them when empty.
+IMAGE_SCENARIO = "HappyPathTest"
+
 R002 = "/www/zelvanet_R002.html"
 
 

@@ -1,4 +1,4 @@
-#include "supervisor/offline_conf.h"
+#include "config/offline_conf.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -13,6 +13,7 @@
 #include "build_config.h"
 #include "tests/support/files.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/namespaces.h"
 
 namespace {
 
@@ -54,10 +55,13 @@ TEST_F(ScratchDir, UncreatableFileIsLoggedAndWhateverWasThereRemoved) {
 }
 
 TEST_F(ScratchDir, FileThatCannotBeWrittenWholeIsNotWritten) {
+  SW_SKIP_UNLESS_ROOT(private_mount_namespace() && mount("swfull", dir_.c_str(), "tmpfs", 0, "size=8k") == 0,
+                      "a small file system of its own");
   std::string path = dir_ + "/chilli.conf";
   std::ofstream(path) << "an earlier online configuration\n";
-  // /dev/full opens, but every write fails for want of space.
+  // A link planted under the side file's name is never written through.
   ASSERT_EQ(0, symlink("/dev/full", (path + ".NEW").c_str()));
+  std::ofstream(dir_ + "/filler") << std::string(8192, 'x');  // no room left
   struct stat full, after;
   ASSERT_EQ(0, stat("/dev/full", &full));
   LogCapture logs;
@@ -68,6 +72,7 @@ TEST_F(ScratchDir, FileThatCannotBeWrittenWholeIsNotWritten) {
                                             "', removed it: No space left on device"));
   ASSERT_EQ(0, stat("/dev/full", &after));
   EXPECT_EQ(full.st_mode, after.st_mode) << "what the side file's name pointed at is not made private";
+  umount2(dir_.c_str(), MNT_DETACH);
 }
 
 // chilli may read the file at any moment: it must see the old file or the
