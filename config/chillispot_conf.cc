@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -14,7 +13,6 @@
 #include "config/check_config_file.h"
 #include "config/text_line.h"
 #include "os/log.h"
-#include "portal/portal.h"
 
 // Fails when any byte cannot be written, so a full file system never yields
 // a file silently cut short.
@@ -153,8 +151,10 @@ int chillispot_conf_update(const char* url, const char* path, const char* secret
     LOG("failed to rename '%s' to '%s': %s\n", side.side_path(), path, strerror(side.error()));
     return -1;
   }
+  return 1;
+}
 
-  signal_chilli(SIGHUP);
+void chillispot_conf_report_installed(const char* path) {
   LOG("chillispot config file updated\n");
   UniqueCString uamserver(chillispot_conf_get_param(path, "uamserver"));
   if (uamserver) {
@@ -162,5 +162,4 @@ int chillispot_conf_update(const char* url, const char* path, const char* secret
   } else {
     LOG("warning, uamserver not found in '%s'!", path);
   }
-  return 1;
 }

@@ -20,11 +20,15 @@ void chillispot_conf_keep_mode(int fd, const char* path);
 // Downloads `url` into the side file next to `path`, checks it, appends
 // "radiussecret SECRET" when the download sets no secret and `secret` is not
 // null, and moves it over `path` with one rename when it differs (taking
-// over the mode and owner of the file it replaces), then makes chilli reload (also when
-// `path` does not exist). 1 when the download was installed, 0 when `path`
-// was current already, -1 on failure (`path` untouched).
-// No side file outlives the call.
+// over the mode and owner of the file it replaces; also when `path` does not
+// exist). 1 when the download was installed, 0 when `path` was current
+// already, -1 on failure (`path` untouched). No side file outlives the call.
+// chilli is not told: the caller makes it reload, then
+// chillispot_conf_report_installed() logs the change.
 int chillispot_conf_update(const char* url, const char* path, const char* secret);
+
+// Logs that the portal configuration at `path` is in force, and its uamserver.
+void chillispot_conf_report_installed(const char* path);
 
 // Appends "radiussecret SECRET" to the file at `path`, on a line of its own:
 // a last line without its newline gets one first, and when the file then

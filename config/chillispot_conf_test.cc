@@ -138,13 +138,15 @@ class Update : public ::testing::Test {
   std::string current, url;
 };
 
-TEST_F(Update, SecretGoesOnALineOfItsOwnAndChilliReloads) {
+TEST_F(Update, SecretGoesOnALineOfItsOwnAndTheReportNamesTheUamserver) {
   LogCapture logs;
   fake.write("chilli.conf", "offline\n");
   EXPECT_EQ(1, update("# chilli.conf\nuamserver https://login/", "s3"));
   EXPECT_EQ("# chilli.conf\nuamserver https://login/\nradiussecret s3\n", fake.read("chilli.conf"));
-  EXPECT_EQ("-1 chilli\n", fake.read("killall.log"));
+  EXPECT_FALSE(fake.exists("killall.log")) << "telling chilli is the caller's";
   EXPECT_FALSE(fake.exists("chilli.conf.NEW"));
+  EXPECT_FALSE(logs.contains(LOG_NOTICE, "spotwarden: chillispot config file updated"));
+  chillispot_conf_report_installed(current.c_str());
   EXPECT_TRUE(logs.contains(LOG_NOTICE, "spotwarden: chillispot config file updated"));
   EXPECT_TRUE(logs.contains(LOG_NOTICE, "spotwarden: uamserver = https://login/"));
 }
@@ -154,7 +156,6 @@ TEST_F(Update, SameDownloadAgainComparesEqualAfterTheSecretIsAdded) {
   ASSERT_EQ(1, update("# chilli.conf\nuamserver u\n", "s3"));
   LogCapture logs;
   EXPECT_EQ(0, update("# chilli.conf\nuamserver u\n", "s3"));
-  EXPECT_EQ("-1 chilli\n", fake.read("killall.log")) << "one reload only";
   EXPECT_FALSE(fake.exists("chilli.conf.NEW"));
   EXPECT_TRUE(logs.contains(LOG_DEBUG, "spotwarden: chillispot config file unchanged, no update required"));
 }

@@ -12,7 +12,6 @@
 #include "config/check_config_file.h"
 #include "config/text_line.h"
 #include "os/log.h"
-#include "portal/portal.h"
 
 namespace {
 
@@ -129,20 +128,17 @@ int spotwarden_conf_download(const char* url, const char* path) {
   return 0;
 }
 
-spotwarden_conf* spotwarden_conf_get(const char* url, const char* path) {
+spotwarden_conf* spotwarden_conf_get(const char* url, const char* path, void (*pause)(unsigned seconds)) {
   spotwarden_conf* conf = nullptr;
   spotwarden_conf_new(&conf);
   int failures = 0;
   while (spotwarden_conf_download(url, path) != 0) {
     if (failures < kConfQuickRetries) {
       ++failures;
-      os_sleep(kConfQuickPause);
+      pause(kConfQuickPause);
     } else {
-      os_sleep(kConfSlowPause);
+      pause(kConfSlowPause);
     }
-    // The operator's server may stay out of reach for hours; the portal that
-    // tells users why must not be lost meanwhile.
-    respawn_chilli_bg();
   }
   // A copy that vanished since the check leaves the defaults in force.
   spotwarden_conf_parse(conf, path);

@@ -62,7 +62,9 @@ void spotwarden_conf_new(spotwarden_conf** out);
 
 // Downloads `url` to `path` until a copy passes the check, then returns the
 // defaults overridden by that copy. Never returns null, never gives up.
-spotwarden_conf* spotwarden_conf_get(const char* url, const char* path);
+// `pause` waits the given seconds between tries: the caller's way of waiting,
+// which may keep other things alive meanwhile.
+spotwarden_conf* spotwarden_conf_get(const char* url, const char* path, void (*pause)(unsigned seconds));
 
 // One download attempt: 0 when the copy at `path` passed the check, -1
 // otherwise (the copy is then removed).

@@ -288,7 +288,7 @@ class ConfFetch : public ::testing::Test {
 TEST_F(ConfFetch, RetriesTwoSecondsFiveTimesThenEveryThirtyUntilValid) {
   fake.write("good", "9");
   std::string out = fake.path("spotwarden.conf");
-  Conf c(spotwarden_conf_get("http://h/config/spotwarden.conf?nasid=X", out.c_str()));
+  Conf c(spotwarden_conf_get("http://h/config/spotwarden.conf?nasid=X", out.c_str(), os_sleep));
   EXPECT_EQ((std::vector<unsigned>{2, 2, 2, 2, 2, 30, 30, 30}), g_sleeps);
   EXPECT_EQ("9\n", fake.read("count"));
   EXPECT_EQ("", fake.read("leftover")) << "a failed copy must be removed before the next attempt";
@@ -302,7 +302,7 @@ TEST_F(ConfFetch, FirstGoodDownloadNeedsNoPause) {
   fake.write("good", "1");
   LogCapture logs;
   std::string out = fake.path("spotwarden.conf");
-  Conf c(spotwarden_conf_get("http://h/", out.c_str()));
+  Conf c(spotwarden_conf_get("http://h/", out.c_str(), os_sleep));
   EXPECT_TRUE(g_sleeps.empty());
   EXPECT_TRUE(logs.contains(LOG_DEBUG, "spotwarden: attempting to download spotwarden config file"));
   EXPECT_TRUE(logs.contains(LOG_NOTICE, "spotwarden: retrieved spotwarden config file"));

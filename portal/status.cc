@@ -31,6 +31,7 @@ struct status_record {
   unsigned long webpings_failed = 0;
   unsigned long portal_updates = 0;
   char radius_server[128] = "";  // empty: none answered yet
+  bool heartbeat_unwritten = false;
 };
 
 status_record g_status;
@@ -64,33 +65,29 @@ void status_write() {
   }
 }
 
-// Moves to `state` and `page`; writes when they changed or `always`.
-void status_move(status_state state, const char* page, bool always) {
+}  // namespace
+
+void status_enter(status_state state, const char* page) {
   status_record& s = g_status;
   bool changed = !s.entered || s.state != state;
   if (changed) {
     s.since = static_cast<int64_t>(os_time());
   }
-  if (!changed && !always && same_page(s.page, page)) {
+  if (!changed && !s.heartbeat_unwritten && same_page(s.page, page)) {
     return;
   }
   s.entered = true;
   s.state = state;
   s.page = page;
+  s.heartbeat_unwritten = false;
   status_write();
 }
 
-}  // namespace
-
-void status_enter(status_state state, const char* page) { status_move(state, page, false); }
-
-void status_show_page(const char* page) { status_move(g_status.state, page, false); }
-
-void status_heartbeat(bool ok, status_state state, const char* page) {
+void status_heartbeat(bool ok) {
   status_record& s = g_status;
   (ok ? s.last_heartbeat_ok : s.last_heartbeat_failed) = static_cast<int64_t>(os_time());
   ++(ok ? s.heartbeats_ok : s.heartbeats_failed);
-  status_move(state, page, true);
+  s.heartbeat_unwritten = true;
 }
 
 void status_webping(bool ok) { ++(ok ? g_status.webpings_ok : g_status.webpings_failed); }

@@ -9,13 +9,11 @@ inline constexpr const char kStatusPath[] = "/var/run/spotwarden.status";
 enum class status_state { starting, settings, portal_config, radius_check, online, offline };
 
 // Enters `state` with `page` (the offline-reason page shown, or nullptr for
-// none); writes the file when either changed.
+// none); writes the file when either changed or a heartbeat came since.
 void status_enter(status_state state, const char* page);
-// The offline-reason page changed within the same state; writes the file.
-void status_show_page(const char* page);
-// One heartbeat probe ended and left the loop in `state` with `page`;
-// stamps it and writes the file once.
-void status_heartbeat(bool ok, status_state state, const char* page);
+// One heartbeat probe ended: stamped and counted now, and the next
+// status_enter() writes the file whatever else changed.
+void status_heartbeat(bool ok);
 
 // Counted only, written with the next write.
 void status_webping(bool ok);

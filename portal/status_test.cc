@@ -42,7 +42,7 @@ TEST(StatusFile, FollowsTheSupervisorsLifeAndWritesCountersOnlyWithAStateOrHeart
   g_now += 5;
   status_enter(status_state::portal_config, kPageStartup);
   g_now += 5;
-  status_show_page(kPageUpdateFailed);
+  status_enter(status_state::portal_config, kPageUpdateFailed);
   status_portal_installed();
   status_radius_answered("radius.example.com");
   std::string text = status_text();
@@ -63,11 +63,14 @@ TEST(StatusFile, FollowsTheSupervisorsLifeAndWritesCountersOnlyWithAStateOrHeart
 
   // Every heartbeat writes; only the one that changes the state moves `since`.
   g_now += 30;
-  status_heartbeat(true, status_state::online, nullptr);
+  status_heartbeat(true);
+  status_enter(status_state::online, nullptr);
   g_now += 30;
-  status_heartbeat(false, status_state::offline, kPageProbeLost);
+  status_heartbeat(false);
+  status_enter(status_state::offline, kPageProbeLost);
   g_now += 10;
-  status_heartbeat(false, status_state::offline, kPageProbeLost);
+  status_heartbeat(false);
+  status_enter(status_state::offline, kPageProbeLost);
   text = status_text();
   EXPECT_NE(std::string::npos,
             text.find("state=offline\nsince=1700000075\npage=/www/zelvanet_R001.html\n"
@@ -78,11 +81,13 @@ TEST(StatusFile, FollowsTheSupervisorsLifeAndWritesCountersOnlyWithAStateOrHeart
   // A file that cannot be replaced stays as it was; the loop goes on.
   LogCapture logs;
   ASSERT_EQ(0, mkdir("/var/run/spotwarden.status.NEW", 0755));
-  status_heartbeat(true, status_state::online, nullptr);
+  status_heartbeat(true);
+  status_enter(status_state::online, nullptr);
   EXPECT_EQ(text, status_text());
   EXPECT_TRUE(logs.contains(LOG_DEBUG, "spotwarden: status_write: cannot write /var/run/spotwarden.status: "));
   ASSERT_EQ(0, rmdir("/var/run/spotwarden.status.NEW"));
-  status_heartbeat(true, status_state::online, nullptr);
+  status_heartbeat(true);
+  status_enter(status_state::online, nullptr);
   EXPECT_NE(std::string::npos, status_text().find("state=online\nsince=1700000085\n")) << status_text();
   os_clock_override(nullptr);
 }

@@ -1,29 +1,26 @@
 #include "supervisor/control_cycle.h"
 
-#include <signal.h>
-
 #include "common/clock.h"
 #include "config/chillispot_conf.h"
 #include "config/spotwarden_conf.h"
 #include "os/log.h"
 #include "portal/portal.h"
-#include "portal/status.h"
 #include "probes/radius.h"
+#include "supervisor/hotspot.h"
 
 namespace {
 
 // Waits from the settings file, at least 1 second as the settings are read:
 // a fast failure can never turn a loop into a busy one. A keeper killed
 // meanwhile is replaced after each.
-void pause_for(int seconds) {
-  os_sleep(static_cast<unsigned>(seconds));
+void pause_for(unsigned seconds) {
+  os_sleep(seconds);
   respawn_chilli_bg();
 }
 
 // A RADIUS phase begins on R002, whatever the page before it was.
 void begin_radius(control_state* s, control_phase phase) {
-  repoint_offline_reason(kOfflineReasonLink, kPageStartup);
-  status_enter(status_state::radius_check, kPageStartup);
+  hotspot_enter(status_state::radius_check, kPageStartup);
   s->phase = phase;
 }
 
@@ -31,12 +28,7 @@ void go_online(control_state* s) {
   // The server names are released before the portal goes online.
   s->server1.reset();
   s->server2.reset();
-  remove_offline_reason(kOfflineReasonLink);
-  LOG("config download and radius checks complete, chilli is online\n");
-  os_sleep(2);
-  signal_chilli(SIGPWR);
-  chilli_online();
-  status_enter(status_state::online, nullptr);
+  hotspot_enter(status_state::online, nullptr);
   talkback_begin(&s->talkback, s->webping_query, s->portal_config_url, s->args, s->settings, s->secret);
   s->phase = control_phase::online;
 }
@@ -67,8 +59,7 @@ void portal_config_step(control_state* s) {
     after_portal_config(s);
     return;
   }
-  repoint_offline_reason(kOfflineReasonLink, kPageUpdateFailed);
-  status_show_page(kPageUpdateFailed);
+  hotspot_enter(status_state::portal_config, kPageUpdateFailed);
   pause_for(c->chilliconf_retry_interval);
   if (++s->failed_tries >= c->chilliconf_retries) {
     s->failed_tries = 0;
@@ -98,8 +89,7 @@ void radius_step(control_state* s) {
     }
   }
   const char* failure_page = accounting ? kPageAccountingFailed : kPageAuthFailed;
-  repoint_offline_reason(kOfflineReasonLink, failure_page);
-  status_show_page(failure_page);
+  hotspot_enter(status_state::radius_check, failure_page);
   pause_for(c->radiuscheck_failure_wait);
 }
 
@@ -110,11 +100,13 @@ void control_begin(control_state* s, spotwarden_args* args, const char* settings
   s->args = args;
   s->portal_config_url = portal_config_url;
   s->webping_query = webping_query;
-  status_enter(status_state::settings, kPageStartup);
+  hotspot_enter(status_state::settings, kPageStartup);
   // Lives as long as the process, like the command-line record.
-  s->settings = spotwarden_conf_get(settings_url, kSpotwardenConfPath);
+  // The operator's server may stay out of reach for hours; the portal that
+  // tells users why must not be lost meanwhile.
+  s->settings = spotwarden_conf_get(settings_url, kSpotwardenConfPath, pause_for);
   s->secret = args->radiussecret ? args->radiussecret : s->settings->radiussecret;
-  status_enter(status_state::portal_config, kPageStartup);
+  hotspot_enter(status_state::portal_config, kPageStartup);
   s->phase = control_phase::portal_config;
   s->failed_tries = 0;
 }

@@ -9,7 +9,7 @@
 #include "os/log.h"
 #include "config/offline_conf.h"
 #include "portal/portal.h"
-#include "portal/status.h"
+#include "supervisor/hotspot.h"
 
 int spotwarden_startup(int argc, char* const argv[], StartupState* state) {
   char ssid[64] = {};
@@ -35,8 +35,7 @@ int spotwarden_startup(int argc, char* const argv[], StartupState* state) {
   DEBUG("radius nasid is: %s\n", args->radiusnasid);
 
   chillispot_conf_write_offline(args->conf, args->radiusnasid);
-  write_offline_reason(kOfflineReasonLink, kPageStartup);
-  status_enter(status_state::starting, kPageStartup);
+  hotspot_enter(status_state::starting, kPageStartup);
   run_chilli_bg(args->chilli_argv);
   return 0;
 }

@@ -1,5 +1,6 @@
 #include "supervisor/talkback.h"
 
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -11,6 +12,7 @@
 #include "portal/portal.h"
 #include "os/runner.h"
 #include "portal/status.h"
+#include "supervisor/hotspot.h"
 
 void advance_deadline(grid_time now, grid_time* deadline, int interval) {
   grid_time d = *deadline;
@@ -33,6 +35,9 @@ int web_ping(const char* url) {
 int portal_config_refresh(const char* url, const char* conf, const char* secret) {
   int result = chillispot_conf_update(url, conf, secret);
   if (result == 1) {
+    // chilli reloads before the log says the new file is in force.
+    signal_chilli(SIGHUP);
+    chillispot_conf_report_installed(conf);
     status_portal_installed();
   }
   return result;
@@ -69,22 +74,20 @@ void talkback_tick(talkback_state* s) {
   if (s->probe_deadline < now) {
     if (test_ping(conf->icmpping_host, s->nasid, conf->icmpping_retries, s->probe_retry_interval) != 0) {
       advance_deadline(now, &s->probe_deadline, s->probe_failure_wait);
+      status_heartbeat(false);
+      hotspot_enter(status_state::offline, kPageProbeLost);
       if (s->online) {
         s->online = false;
-        write_offline_reason(kOfflineReasonLink, kPageProbeLost);
-        chilli_offline();
         LOG("router offline - can't ping %s", conf->icmpping_host);
       }
-      status_heartbeat(false, status_state::offline, kPageProbeLost);
     } else {
       advance_deadline(now, &s->probe_deadline, s->probe_interval);
+      status_heartbeat(true);
+      hotspot_enter(status_state::online, nullptr);
       if (!s->online) {
         s->online = true;
-        chilli_online();
-        remove_offline_reason(kOfflineReasonLink);
         LOG("router online - successful ping to %s", conf->icmpping_host);
       }
-      status_heartbeat(true, status_state::online, nullptr);
     }
   }
 

@@ -13,6 +13,7 @@
 
 #include "common/clock.h"
 #include "config/spotwarden_conf.h"
+#include "supervisor/hotspot.h"
 #include "tests/support/files.h"
 #include "tests/support/fake_programs.h"
 #include "tests/support/log_capture.h"
@@ -68,6 +69,9 @@ class TalkbackTick : public ::testing::Test {
     args_.radiusnasid = nasid_;
     args_.conf = conf_;
     os_clock_override(&kFakeClock);
+    // The loop begins where the control cycle leaves the hotspot: online.
+    hotspot_enter(status_state::online, nullptr);
+    take_events();
     g_now = 1000;
     g_wall_step = 0;
     talkback_begin(&state_, "?nasid=N", "http://op/config/chilli.conf", &args_, settings_, nullptr);

@@ -9,7 +9,9 @@
 #include <string.h>
 
 #include "config/chillispot_conf.h"
+#include "common/clock.h"
 #include "config/spotwarden_conf.h"
+#include "supervisor/talkback.h"
 
 namespace {
 
@@ -23,7 +25,7 @@ void print_conf(const spotwarden_conf* c) {
   }
 }
 
-int usage() {
+int swconf_usage() {
   fputs("usage: swconf get URL PATH | update URL PATH [SECRET] | param PATH KEY\n", stderr);
   return 2;
 }
@@ -32,13 +34,13 @@ int usage() {
 
 int main(int argc, char** argv) {
   if (argc == 4 && strcmp(argv[1], "get") == 0) {
-    spotwarden_conf* conf = spotwarden_conf_get(argv[2], argv[3]);
+    spotwarden_conf* conf = spotwarden_conf_get(argv[2], argv[3], os_sleep);
     print_conf(conf);
     spotwarden_conf_free(conf);
     return 0;
   }
   if ((argc == 4 || argc == 5) && strcmp(argv[1], "update") == 0) {
-    return chillispot_conf_update(argv[2], argv[3], argc == 5 ? argv[4] : nullptr) >= 0 ? 0 : 1;
+    return portal_config_refresh(argv[2], argv[3], argc == 5 ? argv[4] : nullptr) >= 0 ? 0 : 1;
   }
   if (argc == 4 && strcmp(argv[1], "param") == 0) {
     char* value = chillispot_conf_get_param(argv[2], argv[3]);
@@ -49,5 +51,5 @@ int main(int argc, char** argv) {
     free(value);
     return 0;
   }
-  return usage();
+  return swconf_usage();
 }
