@@ -1,8 +1,8 @@
-// The collector's records as Prometheus scrapes them (the text exposition
-// format, version 0.0.4), as JSON and as a page for a person.
+// What the collector's renderings of its records share: Prometheus's text
+// (metrics_text.h), the JSON (routers_json.h) and the page (fleet_page.h)
+// must name, place and judge a router alike.
 #pragma once
 
-#include <stddef.h>
 #include <stdint.h>
 
 #include <string>
@@ -14,19 +14,13 @@
 // as "\xHH", so that distinct identifiers stay distinct.
 std::string printable_nasid(const std::string& raw);
 
-// The collector process's own figures, as every Prometheus exporter shows.
-struct process_stats {
-  double cpu_seconds = 0;
-  uint64_t resident_bytes = 0;
-  uint64_t virtual_bytes = 0;
-  uint64_t open_fds = 0;
-  uint64_t max_fds = 0;
-  int64_t start_time = 0;  // wall clock
-};
+// `source` in network byte order, dotted.
+std::string address_text(uint32_t source);
+
+// A load average in the heartbeat's fixed point (16 bits of fraction) as
+// decimal text.
+std::string load_text(uint32_t fixed);
 
 // A router is up while its last heartbeat is younger than `stale_after`
 // seconds when the snapshot was taken.
-std::string metrics_text(const fleet_snapshot& s, int64_t stale_after, const process_stats& p, const char* version);
-std::string routers_json(const fleet_snapshot& s, int64_t stale_after);
-// A self-contained HTML page: one table row per router, the down ones first.
-std::string fleet_page(const fleet_snapshot& s, int64_t stale_after);
+bool is_up(const router_record& r, const fleet_snapshot& s, int64_t stale_after);

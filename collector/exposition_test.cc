@@ -6,6 +6,10 @@
 #include <algorithm>
 #include <string>
 
+#include "collector/fleet_page.h"
+#include "collector/metrics_text.h"
+#include "collector/routers_json.h"
+
 namespace {
 
 heartbeat beat(const std::string& nasid) {

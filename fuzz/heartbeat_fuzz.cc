@@ -7,6 +7,7 @@
 
 #include "collector/exposition.h"
 #include "collector/heartbeat.h"
+#include "collector/metrics_text.h"
 #include "collector/registry.h"
 #include "fuzz/fuzz_support.h"
 
