@@ -1,61 +1,99 @@
-"""One Prometheus holding a fleet, inside sandbox/run-in-sandbox: a sender
-namespace sends one heartbeat for each of ROUTERS made-up routers to a
-collector, and a Prometheus with the shipped rules scrapes it every 10 s.
-After SCRAPES scrapes, reports the series Prometheus holds, its memory, the
-scrape's duration and the time the fleet's recording rules take.
+"""One Prometheus, or vmagent, VictoriaMetrics and vmalert, holding a fleet,
+inside sandbox/run-in-sandbox: one heartbeat for each of ROUTERS made-up
+routers, PER_COLLECTOR of them to each collector (each in a namespace of its
+own, as each would be a host of its own), scraped every INTERVAL seconds
+with the shipped rules evaluated as often. After SCRAPES scrapes, reports the
+series held, the memory, the scrape's duration and the time the fleet's
+recording rules take.
 
-    python3 -m bench.prometheus_load ROUTERS [SCRAPES]   (from the source folder)"""
+    python3 -m bench.prometheus_load ROUTERS [SCRAPES [STACK [INTERVAL]]]   (from the source folder)
+    STACK: prometheus (default) or victoriametrics"""
 
 import os
 import sys
 import time
 
 from sandbox import sandbox
-from sandbox.alerting import RULES
-from sandbox.collector import Collector, Prometheus
+from sandbox.alerting import RULES, STACKS
+from sandbox.collector import Collector
 
 SENDER = os.path.join(sandbox.BUILD_DIR, "tools", "heartbeat_sender")
+# The collector's default --max-routers: one collector's share.
+PER_COLLECTOR = 200000
+# Past this resident size the run stops: the machine has others to serve.
+RSS_LIMIT = 15e9
 
 
-def own_metric(prometheus, name):
-    """A value of Prometheus's own /metrics: the first line starting `name`."""
-    text = prometheus.host.run("wget", "-qO-", "http://%s/metrics" % prometheus.listen)
-    return float(next(line.split()[-1] for line in text.splitlines() if line.startswith(name)))
+def shards(routers):
+    """The operator's host and one collector a share of `routers`, each in
+    its own namespace joined to it; the heartbeats sent (three rounds: at
+    full speed the kernel drops some of each). The collectors' ADDR:PORTs
+    and everything to clean up, last first."""
+    operator = sandbox.Host("operator")
+    parts, targets = [operator], []
+    for n, first in enumerate(range(0, routers, PER_COLLECTOR)):
+        home = sandbox.Host("collector%d" % n)
+        parts.append(home)
+        sandbox.link(operator, "s%d" % n, "198.18.%d.1/24" % n, home, "c0", "198.18.%d.2/24" % n)
+        # One sender address stands for the whole share: no per-source limit.
+        parts.append(Collector(home, "198.18.%d.2:9595" % n, "--stale-after", "3600",
+                               "--max-routers", str(PER_COLLECTOR), "--new-per-source", "1000000000"))
+        targets.append("198.18.%d.2:9595" % n)
+        operator.run(SENDER, "198.18.%d.2" % n, str(min(PER_COLLECTOR, routers - first)), "3", "from", str(first))
+    return operator, targets, parts
+
+
+def resident(store, stack):
+    """Resident memory by process, stopping the run past RSS_LIMIT."""
+    listens = ({"prometheus": store.listen} if stack == "prometheus" else
+               {"victoria-metrics": store.listen, "vmagent": store.agent, "vmalert": store.evaluator})
+    rss = {name: store.own_metric("process_resident_memory_bytes ", listen) for name, listen in listens.items()}
+    if max(rss.values()) > RSS_LIMIT:
+        raise RuntimeError("stopped: resident memory %s" % rss)
+    return rss
+
+
+def figures(store, stack):
+    """Series held, resident memory (by process), the slowest scrape and the
+    fleet's recording rules' time."""
+    rss = resident(store, stack)
+    if stack == "prometheus":
+        series = store.own_metric("prometheus_tsdb_head_series ")
+        rules = store.own_metric('prometheus_rule_group_last_duration_seconds{rule_group="%s;spotwarden-fleet"}'
+                                 % RULES)
+    else:
+        series = store.own_metric('vm_cache_entries{type="storage/hour_metric_ids"}')
+        # The median of the recent evaluations (the first line of the summary).
+        rules = store.own_metric('vmalert_iteration_duration_seconds{group="spotwarden-fleet"', store.evaluator)
+    return series, rss, store.value("max(scrape_duration_seconds)"), rules
 
 
 def main():
     routers = int(sys.argv[1])
     scrapes = int(sys.argv[2]) if len(sys.argv) > 2 else 12
-    sender = sandbox.Host("sender")
-    home = sandbox.Host("collector")
-    sandbox.link(sender, "s0", "198.18.0.1/24", home, "c0", "198.18.0.2/24")
-    collector = Collector(home, "127.0.0.1:9595", "--stale-after", "3600")
-    prometheus = None
+    stack = sys.argv[3] if len(sys.argv) > 3 else "prometheus"
+    interval = int(sys.argv[4]) if len(sys.argv) > 4 else 10
+    operator, targets, parts = shards(routers)
     try:
-        sender.run(SENDER, "198.18.0.2", str(routers), "1")
-        prometheus = Prometheus(home, ["127.0.0.1:9595"], rules=RULES, interval="10s")
-        sandbox.wait_for(lambda: prometheus.value("spotwarden:routers:count"), timeout=600, interval=1,
-                         what="the first scrape and rule evaluation")
+        store = STACKS[stack](operator, targets, rules=RULES, interval="%ds" % interval)
+        parts.append(store)
+        sandbox.wait_for(lambda: resident(store, stack) and store.value("spotwarden:routers:count"),
+                         timeout=600, interval=5, what="the first scrape and rule evaluation")
         started = time.time()
-        sandbox.wait_for(lambda: time.time() - started >= scrapes * 10, timeout=scrapes * 10 + 60, interval=1,
-                         what="%d scrapes" % scrapes)
-        series = own_metric(prometheus, "prometheus_tsdb_head_series ")
-        rss = own_metric(prometheus, "process_resident_memory_bytes ")
-        heap = own_metric(prometheus, "go_memstats_heap_inuse_bytes ")
-        rules = own_metric(prometheus, 'prometheus_rule_group_last_duration_seconds{rule_group="%s;spotwarden-fleet"}'
-                           % RULES)
-        print("%d routers (fleet count %s), %d scrapes every 10 s:"
-              % (routers, prometheus.value("spotwarden:routers:count"), scrapes))
-        print("  Prometheus: %d head series (%.1f a router), RSS %.0f MB, heap in use %.0f MB (%.0f bytes a series)"
-              % (series, series / routers, rss / 1e6, heap / 1e6, heap / series))
-        print("  scrape %.2f s, fleet recording rules %.2f s"
-              % (prometheus.value('scrape_duration_seconds{job="collector"}'), rules))
+        sandbox.wait_for(lambda: resident(store, stack) and time.time() - started >= scrapes * interval,
+                         timeout=scrapes * interval + 60, interval=5, what="%d scrapes" % scrapes)
+        series, rss, scrape, rules = figures(store, stack)
+        print("%d routers (fleet count %s) on %d collectors, %s, %d scrapes every %d s:"
+              % (routers, store.value("spotwarden:routers:count"), len(targets), stack, scrapes, interval))
+        print("  %d series (%.1f a router), RSS %s" % (series, series / routers, ", ".join(
+            "%s %.0f MB" % (name, value / 1e6) for name, value in rss.items())))
+        if stack == "prometheus":
+            heap = store.own_metric("go_memstats_heap_inuse_bytes ")
+            print("  heap in use %.0f MB (%.0f bytes a series)" % (heap / 1e6, heap / series))
+        print("  slowest scrape %.2f s, fleet recording rules %.2f s" % (scrape, rules))
     finally:
-        if prometheus:
-            prometheus.cleanup()
-        collector.cleanup()
-        sender.delete()
-        home.delete()
+        for part in reversed(parts):
+            (part.delete if isinstance(part, sandbox.Host) else part.cleanup)()
 
 
 if __name__ == "__main__":

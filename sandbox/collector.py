@@ -140,38 +140,27 @@ class Collector:
         os.unlink(self.log)
 
 
-class Prometheus:
-    """A Prometheus server in `host` that scrapes `targets` every `interval`;
-    its configuration and data live in a scratch folder. With `web` (a
-    WebConfig) it scrapes over TLS with basic authentication. With `rules` (a
-    rules file) it evaluates them as often and sends the alerts to the
-    `alertmanager` (ADDR:PORT) given."""
+def tail(path, lines=15):
+    """The last `lines` lines of the log at `path`, as one text."""
+    with open(path, errors="replace") as f:
+        return "".join(f.readlines()[-lines:])
 
-    def __init__(self, host, targets, listen="127.0.0.1:9090", web=None, rules=None, alertmanager=None,
-                 interval="1s"):
-        self.host = host
-        self.listen = listen
-        self.dir = tempfile.mkdtemp(prefix="swprometheus.")
-        config = os.path.join(self.dir, "prometheus.yml")
-        with open(config, "w") as f:
-            f.write("global:\n  scrape_interval: %s\n  scrape_timeout: %s\n  evaluation_interval: %s\n"
-                    "scrape_configs:\n  - job_name: collector\n    static_configs:\n"
-                    "      - targets: [%s]\n" % ((interval,) * 3 + (", ".join('"%s"' % t for t in targets),)))
-            if web:
-                f.write("    scheme: https\n    tls_config: {ca_file: %s}\n"
-                        "    basic_auth: {username: %s, password: '%s'}\n" % (web.ca, web.user, web.password))
-            if rules:
-                f.write("rule_files: [%s]\n" % json.dumps(rules))
-            if alertmanager:
-                f.write("alerting: {alertmanagers: [{static_configs: [{targets: [%s]}]}]}\n" % json.dumps(alertmanager))
-        self.out = open(os.path.join(self.dir, "prometheus.log"), "w")
-        self.proc = host.popen([PROMETHEUS, "--config.file=" + config,
-                                "--storage.tsdb.path=" + os.path.join(self.dir, "data"),
-                                "--web.listen-address=" + listen], stdout=self.out, stderr=subprocess.STDOUT)
-        sandbox.wait_for(self.ready, timeout=60, interval=0.5, what="Prometheus ready")
 
-    def ready(self):
-        return "Ready" in self.host.run("wget", "-qO-", "http://%s/-/ready" % self.listen, check=False)
+def scrape_config(targets, interval, job, web=None):
+    """A scrape configuration (Prometheus's format, which vmagent reads too)
+    for `targets` in job `job`."""
+    text = ("global:\n  scrape_interval: %s\n  scrape_timeout: %s\n"
+            "scrape_configs:\n  - job_name: %s\n    static_configs:\n"
+            "      - targets: [%s]\n" % (interval, interval, job, ", ".join('"%s"' % t for t in targets)))
+    if web:
+        text += ("    scheme: https\n    tls_config: {ca_file: %s}\n"
+                 "    basic_auth: {username: %s, password: '%s'}\n" % (web.ca, web.user, web.password))
+    return text
+
+
+class QueryApi:
+    """What Prometheus and VictoriaMetrics answer alike: `host` and `listen`
+    (ADDR:PORT) are where it is."""
 
     def query(self, promql):
         """Instant query: [(labels, value as float)]."""
@@ -184,9 +173,131 @@ class Prometheus:
         result = self.query(promql)
         return result[0][1] if len(result) == 1 else None
 
+    def own_metric(self, name, listen=None):
+        """A value of a server's own /metrics (this one's, or the one at
+        `listen`): the first line starting with `name`."""
+        text = self.host.run("wget", "-qO-", "http://%s/metrics" % (listen or self.listen))
+        return float(next(line.split()[-1] for line in text.splitlines() if line.startswith(name)))
+
+
+class Prometheus(QueryApi):
+    """A Prometheus server in `host` that scrapes `targets` (job `job`) every
+    `interval`; its configuration and data live in a scratch folder. With
+    `web` (a WebConfig) it scrapes over TLS with basic authentication. With
+    `rules` (a rules file) it evaluates them as often and sends the alerts to
+    the `alertmanager` (ADDR:PORT) given."""
+
+    def __init__(self, host, targets, listen="127.0.0.1:9090", web=None, rules=None, alertmanager=None,
+                 interval="1s", job="collector"):
+        self.host = host
+        self.listen = listen
+        self.dir = tempfile.mkdtemp(prefix="swprometheus.")
+        config = os.path.join(self.dir, "prometheus.yml")
+        with open(config, "w") as f:
+            f.write(scrape_config(targets, interval, job, web).replace(
+                "global:\n", "global:\n  evaluation_interval: %s\n" % interval, 1))
+            if rules:
+                f.write("rule_files: [%s]\n" % json.dumps(rules))
+            if alertmanager:
+                f.write("alerting: {alertmanagers: [{static_configs: [{targets: [%s]}]}]}\n" % json.dumps(alertmanager))
+        self.log = os.path.join(self.dir, "prometheus.log")
+        self.out = open(self.log, "w")
+        self.proc = host.popen([PROMETHEUS, "--config.file=" + config,
+                                "--storage.tsdb.path=" + os.path.join(self.dir, "data"),
+                                "--web.listen-address=" + listen], stdout=self.out, stderr=subprocess.STDOUT)
+        sandbox.wait_for(self.ready, timeout=60, interval=0.5, what="Prometheus ready")
+
+    def ready(self):
+        return "Ready" in self.host.run("wget", "-qO-", "http://%s/-/ready" % self.listen, check=False)
+
+    def alerts(self):
+        """The alerts the rules hold, as the server's API gives them."""
+        return self.host.run("wget", "-qO-", "http://%s/api/v1/alerts" % self.listen, check=False)
+
+    def logs(self):
+        return "prometheus:\n" + tail(self.log)
+
     def cleanup(self):
         sandbox.stop(self.proc)
         self.out.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+class VictoriaMetrics(QueryApi):
+    """The step beyond one Prometheus, in `host`: vmagent scrapes `targets`
+    (job `job`) every `interval` and remote-writes to a single-node
+    victoria-metrics listening on `listen`. With `rules` (a rules file),
+    vmalert evaluates them as often against it, writes the recorded series
+    back to it and sends the alerts to the `alertmanager` (ADDR:PORT) given.
+    vmagent and vmalert listen on the ports after `listen`'s."""
+
+    def __init__(self, host, targets, listen="127.0.0.1:8428", rules=None, alertmanager=None, interval="1s",
+                 job="collector", web=None):
+        self.host = host
+        self.listen = listen
+        address, port = listen.rsplit(":", 1)
+        self.agent = "%s:%d" % (address, int(port) + 1)
+        self.evaluator = "%s:%d" % (address, int(port) + 2)
+        self.dir = tempfile.mkdtemp(prefix="swvictoriametrics.")
+        self.procs, self.logs_ = [], []
+        config = os.path.join(self.dir, "scrape.yml")
+        with open(config, "w") as f:
+            f.write(scrape_config(targets, interval, job, web))
+        try:
+            self._start_all(config, rules, alertmanager, interval)
+        except Exception:
+            self.cleanup()
+            raise
+
+    def _start_all(self, config, rules, alertmanager, interval):
+        store = "http://" + self.listen
+        # Samples become visible to queries after -search.latencyOffset (30 s
+        # by default): more than the whole wait of a short alert.
+        # The limits below are sized for a fleet: a query of the per-router
+        # rules reads a series a router and collector (300,000 at most by
+        # default), a collector's page at its 200,000 routers is about 180 MB
+        # (16 MB by default), and each evaluation records a series a router
+        # (vmalert queues 100,000 by default and drops the rest).
+        self._start("victoria-metrics", self.listen, "-storageDataPath=" + os.path.join(self.dir, "data"),
+                    "-retentionPeriod=1d", "-search.latencyOffset=" + interval,
+                    "-search.maxUniqueTimeseries=20000000")
+        self._start("vmagent", self.agent, "-promscrape.config=" + config, "-remoteWrite.url=%s/api/v1/write" % store,
+                    "-remoteWrite.tmpDataPath=" + os.path.join(self.dir, "vmagent"),
+                    "-remoteWrite.flushInterval=" + interval, "-promscrape.maxScrapeSize=1GB")
+        if rules:
+            self._start("vmalert", self.evaluator, "-rule=" + rules, "-evaluationInterval=" + interval,
+                        "-datasource.url=" + store, "-remoteWrite.url=" + store, "-remoteRead.url=" + store,
+                        "-remoteWrite.flushInterval=" + interval, "-remoteWrite.maxQueueSize=4000000",
+                        # Refused without one; with none given, nobody listens there.
+                        "-notifier.url=http://" + (alertmanager or self.listen.rsplit(":", 1)[0] + ":9093"))
+
+    def _start(self, program, listen, *options):
+        log = os.path.join(self.dir, program + ".log")
+        self.logs_.append(log)
+        with open(log, "w") as out:
+            proc = self.host.popen(["/usr/bin/" + program, "-httpListenAddr=" + listen] + list(options),
+                                   stdout=out, stderr=subprocess.STDOUT)
+        self.procs.append(proc)
+
+        def healthy():
+            if proc.poll() is not None:
+                raise RuntimeError("%s exited %d:\n%s" % (program, proc.returncode, tail(log)))
+            return "OK" in self.host.run("wget", "-qO-", "http://%s/health" % listen, check=False)
+        try:
+            sandbox.wait_for(healthy, timeout=60, interval=0.5, what=program + " healthy")
+        except TimeoutError as e:
+            raise TimeoutError("%s\n%s:\n%s" % (e, program, tail(log))) from None
+
+    def alerts(self):
+        """The alerts the rules hold, as vmalert's API gives them."""
+        return self.host.run("wget", "-qO-", "http://%s/api/v1/alerts" % self.evaluator, check=False)
+
+    def logs(self):
+        return "".join("%s:\n%s" % (os.path.basename(log), tail(log)) for log in self.logs_)
+
+    def cleanup(self):
+        for proc in reversed(self.procs):
+            sandbox.stop(proc)
         shutil.rmtree(self.dir, ignore_errors=True)
 
 

@@ -1,10 +1,12 @@
 // Sends heartbeats of ROUTERS made-up routers, ROUNDS times over, as fast as
 // the raw socket takes them: the load generator of bench/collector-throughput
 // and the hostile traffic of the collector's scenario.
-//   heartbeat_sender TARGET ROUTERS ROUNDS [forged SOURCES | malformed]
+//   heartbeat_sender TARGET ROUTERS ROUNDS [forged SOURCES | malformed | from FIRST]
 //     -> "sent N in S seconds"
 // forged: each from one of SOURCES forged addresses in 198.18.128.0/17, with
-// identifiers "FORGED-..."; malformed: every checksum broken.
+// identifiers "FORGED-..."; malformed: every checksum broken; from: the
+// identifiers numbered from FIRST, so that several collectors' shares of one
+// fleet stay distinct routers.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <stdio.h>
@@ -21,8 +23,9 @@
 int main(int argc, char** argv) {
   bool forged = argc == 6 && strcmp(argv[4], "forged") == 0;
   bool malformed = argc == 5 && strcmp(argv[4], "malformed") == 0;
-  if (argc != 4 && !forged && !malformed) {
-    fprintf(stderr, "usage: heartbeat_sender TARGET ROUTERS ROUNDS [forged SOURCES | malformed]\n");
+  bool numbered = argc == 6 && strcmp(argv[4], "from") == 0;
+  if (argc != 4 && !forged && !malformed && !numbered) {
+    fprintf(stderr, "usage: heartbeat_sender TARGET ROUTERS ROUNDS [forged SOURCES | malformed | from FIRST]\n");
     return 1;
   }
   uint32_t sources = forged ? static_cast<uint32_t>(atoi(argv[5])) : 1;
@@ -36,6 +39,7 @@ int main(int argc, char** argv) {
   }
   int routers = atoi(argv[2]);
   int rounds = atoi(argv[3]);
+  const int base = numbered ? atoi(argv[5]) : 0;
   int fd = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
   if (fd < 0) {
     perror("socket");
@@ -67,7 +71,7 @@ int main(int argc, char** argv) {
         unsigned char* header = &messages[static_cast<size_t>(i) * slot];
         unsigned char* m = header + ip;
         char nasid[32];
-        snprintf(nasid, sizeof nasid, forged ? "FORGED-%010d" : "BENCH-%011d", first + i);
+        snprintf(nasid, sizeof nasid, forged ? "FORGED-%010d" : "BENCH-%011d", base + first + i);
         size_t length = icmp_build_probe(m, static_cast<uint16_t>(first + i), nasid);
         struct sysinfo info = {};
         info.uptime = 60 * (round + 1);

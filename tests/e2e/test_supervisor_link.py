@@ -1,7 +1,8 @@
 """spotwarden's talkback loop when the upstream path to the operator breaks
 and comes back: the portal switched offline and online with the heartbeat,
 and the operator told so by the shipped alerting rules (Prometheus,
-Alertmanager, a webhook) where the collector is built. Two faults below IP:
+Alertmanager, a webhook; or vmagent, VictoriaMetrics and vmalert) where
+the collector is built. Two faults below IP:
 the WAN interface taken down in the router (its routes go, every send fails
 at once) and the WAN carrier lost (sends go out, nothing comes back)."""
 
@@ -15,7 +16,7 @@ from sandbox import sandbox
 
 # Also run on the emulated router image (ctest -L image, scripts/test-image):
 # these tests of the module, or all of them when empty.
-IMAGE_SCENARIO = ""
+IMAGE_SCENARIO = "UpstreamLossTest.test_lost_heartbeat_switches_offline_with_r001_and_back_online"
 
 R001 = "/www/zelvanet_R001.html"
 R002 = "/www/zelvanet_R002.html"
@@ -28,16 +29,26 @@ UNREACHABLE = ("Network is unreachable", "Network unreachable")
 
 class UpstreamLossTest(unittest.TestCase):
     def test_lost_heartbeat_switches_offline_with_r001_and_back_online(self):
+        self.scenario("prometheus")
+
+    def test_the_same_alerted_through_vmagent_victoriametrics_and_vmalert(self):
+        if not alerting.available():
+            self.skipTest("no collector in this build: the first test is the same scenario")
+        self.scenario("victoriametrics")
+
+    def scenario(self, stack):
         spot = self.enterContext(kit.Hotspot())
         emulated = spot.router.system is not None
         spot.operator.host.run("ip", "addr", "add", HEARTBEAT + "/32", "dev", "lo")
         spot.router.host.run("ip", "route", "add", "default", "via", spot.net.OPERATOR)
         alerts = None
         if alerting.available():
-            alerts = alerting.Alerting(spot.operator)
+            alerts = alerting.Alerting(spot.operator, stack=stack)
             self.addCleanup(alerts.cleanup)
         spot.start_online(kit.settings_file(webping_interval=2, icmpping_host=HEARTBEAT), kit.portal_file())
         sandbox.wait_for(lambda: len(spot.requests("/ping")) >= 2, timeout=20, what="web pings")
+        if alerts:
+            alerts.wait_fleet(2)  # this router and the other collector's
         # Under a user-mode emulator the process and its CPU time are the emulator's.
         supervisor = fault_kit.spotwarden_pids(spot.router)[0] if not (emulated or sandbox.EMULATOR) else None
 
