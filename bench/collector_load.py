@@ -3,19 +3,25 @@ namespace joined to the collector's by a veth pair sends ROUTERS made-up
 routers' heartbeats ROUNDS times as fast as it can. Reports how many the
 collector decoded, its CPU time and so its rate on one core, the kernel's
 drops, its memory per router, the time of one Prometheus scrape (plain,
-gzip, and asking for brotli) and of eight at once, and its peak memory.
+gzip, and asking for brotli) and of eight at once, and its peak memory; last,
+the fresh gzip scrape's time over that of zlib at level 1 compressing the
+same body once in one process here, the yardstick of the gzip path.
 
     python3 -m bench.collector_load ROUTERS ROUNDS [PROGRAM]   (from the source folder)
 
 PROGRAM is another build of heartbeat-collector to measure (an older one,
 for a before and after); it is given the options it knows."""
 
+import gzip
 import json
 import os
+import statistics
 import subprocess
 import sys
+import tempfile
 import threading
 import time
+import zlib
 
 from sandbox import sandbox
 from sandbox.collector import PROGRAM, Collector
@@ -40,13 +46,45 @@ def raw_drops(host):
     return sum(int(line.split()[-1]) for line in lines)
 
 
-def timed_get(host, path, encoding=None):
-    """(seconds, bytes) of one GET from inside `host`."""
-    args = ["curl", "-s", "-o", "/dev/null", "-w", "%{time_total} %{size_download}"]
+def timed_get(host, path, encoding=None, into="/dev/null"):
+    """(seconds, bytes) of one GET from inside `host`, its body written to `into`."""
+    args = ["curl", "-s", "-o", into, "-w", "%{time_total} %{size_download}"]
     if encoding:
         args += ["-H", "Accept-Encoding: " + encoding]
     t, size = host.run(*args, "http://127.0.0.1:9595" + path).split()
     return float(t), int(size)
+
+
+def zlib_level1_seconds(body):
+    """The median of three times of zlib compressing `body` at level 1 into a
+    gzip stream, in one call as a single process would."""
+    times = []
+    for _ in range(3):
+        t = time.perf_counter()
+        z = zlib.compressobj(1, zlib.DEFLATED, 31)
+        z.compress(body)
+        z.flush()
+        times.append(time.perf_counter() - t)
+    return statistics.median(times)
+
+
+def without_process_lines(text):
+    return b"\n".join(line for line in text.split(b"\n") if not line.startswith(b"process_"))
+
+
+def compare_with_zlib(gzipped, plain, scrape_seconds):
+    """Checks that the fresh gzip scrape decompresses, with gzip -dc and with
+    Python, to the plain copy of the same render, and prints its time over
+    that of zlib level 1 on its body."""
+    body = gzip.decompress(gzipped.read())
+    unzipped = subprocess.run(["gzip", "-dc", gzipped.name], check=True, capture_output=True).stdout
+    # An older build may render the plain copy anew: only the process's own
+    # figures may differ then.
+    if unzipped != body or without_process_lines(plain.read()) != without_process_lines(body):
+        raise SystemExit("the gzip scrape does not decompress to the plain text of its render")
+    level1 = zlib_level1_seconds(body)
+    print("fresh gzip scrape %.2f s; zlib level 1 on its %.1f MB body %.3f s; ratio %.2f"
+          % (scrape_seconds, len(body) / 1e6, level1, scrape_seconds / level1))
 
 
 def main():
@@ -88,14 +126,21 @@ def main():
         # An unbounded build compresses brotli at its slowest, minutes for a
         # large fleet: it is asked only for plain and gzip.
         asked = "br" if bounded else None
+        gzipped = tempfile.NamedTemporaryFile(prefix="swmetrics.", suffix=".gz")
+        plain = tempfile.NamedTemporaryFile(prefix="swmetrics.")
         for encoding in (None, "gzip") + (("br",) if bounded else ()):
-            t, size = timed_get(home, "/metrics", encoding)
+            t, size = timed_get(home, "/metrics", encoding, gzipped.name if encoding == "gzip" else "/dev/null")
             print("one /metrics scrape, Accept-Encoding %s: %.1f MB in %.2f s" % (encoding, size / 1e6, t))
+            if encoding == "gzip":
+                gzip_scrape = t
+                # Asked within the second: the plain copy of the same render.
+                timed_get(home, "/metrics", None, plain.name)
             time.sleep(1.1)
         if not bounded and count > 100000:
             # Eight renders at once, each holding its own copy: several GB.
             print("eight concurrent scrapes: not tried, each would render its own copy")
             print("peak memory: %d MB" % (proc_status(pid, "VmHWM") // 1024))
+            compare_with_zlib(gzipped, plain, gzip_scrape)
             return
         results = []
         threads = [threading.Thread(target=lambda: results.append(timed_get(home, "/metrics", asked)))
@@ -109,6 +154,7 @@ def main():
               % (asked, time.time() - t, max(r[0] for r in results)))
         print("peak memory: %d MB (%.0f bytes per router)"
               % (proc_status(pid, "VmHWM") // 1024, proc_status(pid, "VmHWM") * 1024 / count))
+        compare_with_zlib(gzipped, plain, gzip_scrape)
     finally:
         collector.cleanup()
         sender.delete()

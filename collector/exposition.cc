@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <stdio.h>
 
+#include <charconv>
+
 namespace {
 
 // Length of the well-formed UTF-8 sequence at `p` (at most `left` bytes), 0
@@ -67,9 +69,10 @@ std::string address_text(uint32_t source) {
 }
 
 std::string load_text(uint32_t fixed) {
+  // As printf's "%.10g" writes it, at a fraction of its cost.
   char text[32];
-  snprintf(text, sizeof text, "%.10g", fixed / 65536.0);
-  return text;
+  auto end = std::to_chars(text, text + sizeof text, fixed / 65536.0, std::chars_format::general, 10).ptr;
+  return std::string(text, end);
 }
 
 bool is_up(const router_record& r, const fleet_snapshot& s, int64_t stale_after) {

@@ -185,15 +185,21 @@ void set_up_http_server(httplib::Server* server, const web_config& web, const co
   }
   auto mono_ms = [] { return clock_ms(CLOCK_MONOTONIC); };
   static body_cache metrics(
-      [&o, shared, started] {
-        return metrics_text(take_snapshot(shared, o.forget_after), o.stale_after, process_stats_read(started),
-                            SW_VERSION);
+      [&o, shared, started](std::string& out, const text_progress& grew) {
+        metrics_text(out, take_snapshot(shared, o.forget_after), o.stale_after, process_stats_read(started),
+                     SW_VERSION, grew);
       },
       kRenderIntervalMs, mono_ms);
-  static body_cache json([&o, shared] { return routers_json(take_snapshot(shared, o.forget_after), o.stale_after); },
-                         kRenderIntervalMs, mono_ms);
-  static body_cache page([&o, shared] { return fleet_page(take_snapshot(shared, o.forget_after), o.stale_after); },
-                         kRenderIntervalMs, mono_ms);
+  static body_cache json(
+      [&o, shared](std::string& out, const text_progress&) {
+        out = routers_json(take_snapshot(shared, o.forget_after), o.stale_after);
+      },
+      kRenderIntervalMs, mono_ms);
+  static body_cache page(
+      [&o, shared](std::string& out, const text_progress&) {
+        out = fleet_page(take_snapshot(shared, o.forget_after), o.stale_after);
+      },
+      kRenderIntervalMs, mono_ms);
   server->Get("/metrics", serve_cached(&metrics, "text/plain; version=0.0.4; charset=utf-8"));
   server->Get("/routers", serve_cached(&json, "application/json"));
   server->Get("/", serve_cached(&page, "text/html; charset=utf-8"));

@@ -1,12 +1,16 @@
 #include "collector/metrics_text.h"
 
+#include <arpa/inet.h>
 #include <stdio.h>
 
+#include <algorithm>
 #include <charconv>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "collector/exposition.h"
+#include "collector/growing_text.h"
 
 namespace {
 
@@ -20,6 +24,30 @@ void append_label_value(std::string& out, const std::string& value) {
       out += "\\n";
     } else {
       out += c;
+    }
+  }
+}
+
+// The label of an identifier of printable ASCII with nothing to escape is
+// the identifier itself: most are, and they skip two copies.
+void append_nasid_label(std::string& out, const std::string& nasid) {
+  for (unsigned char c : nasid) {
+    if (c < 0x20 || c > 0x7E || c == '\\' || c == '"') {
+      append_label_value(out, printable_nasid(nasid));
+      return;
+    }
+  }
+  out += nasid;
+}
+
+// As inet_ntop writes it, without its string.
+void append_address(std::string& out, uint32_t source) {
+  const auto* octet = reinterpret_cast<const unsigned char*>(&source);
+  for (int i = 0; i < 4; ++i) {
+    char text[4];
+    out.append(text, std::to_chars(text, text + sizeof text, octet[i]).ptr);
+    if (i < 3) {
+      out += '.';
     }
   }
 }
@@ -39,12 +67,15 @@ void append_unsigned(std::string& out, uint64_t value) {
 // A family of per-router series. The telemetry of a router's last heartbeat
 // is withdrawn once it is stale: an old reading shown as current misleads.
 struct family {
-  const char* name;
+  std::string_view name;
   const char* type;
   const char* help;
   bool while_up_only;
   void (*value)(std::string& out, const router_record& r, bool up);
 };
+
+constexpr std::string_view kInfo = "spotwarden_router_info";
+constexpr char kInfoHelp[] = "The router's address: that of its last heartbeat.";
 
 const family kFamilies[] = {
     {"spotwarden_router_up", "gauge", "1 while the router's last heartbeat is younger than --stale-after, else 0.",
@@ -70,7 +101,7 @@ const family kFamilies[] = {
      [](std::string& out, const router_record& r, bool) { append_unsigned(out, r.reboots); }},
 };
 
-void append_family_head(std::string& out, const char* name, const char* type, const char* help) {
+void append_family_head(std::string& out, std::string_view name, std::string_view type, std::string_view help) {
   out += "# HELP ";
   out += name;
   out += ' ';
@@ -97,42 +128,9 @@ std::string decimal(double value) {
   return text;
 }
 
-}  // namespace
-
-std::string metrics_text(const fleet_snapshot& s, int64_t stale_after, const process_stats& p, const char* version) {
-  // About 750 bytes a router: reserved at once, the text is never copied
-  // into a string twice its size as it grows.
-  std::string out;
-  out.reserve(s.routers.size() * 800 + 8192);
-  // The labels of each router once; every family repeats them.
-  std::vector<std::string> labels;
-  labels.reserve(s.routers.size());
-  std::vector<bool> up;
-  up.reserve(s.routers.size());
-  append_family_head(out, "spotwarden_router_info", "gauge", "The router's address: that of its last heartbeat.");
-  for (const auto& [nasid, record] : s.routers) {
-    std::string l = "{nasid=\"";
-    append_label_value(l, printable_nasid(nasid));
-    l += '"';
-    out += "spotwarden_router_info";
-    out += l;
-    out += ",address=\"" + address_text(record.source) + "\"} 1\n";
-    l += "} ";
-    labels.push_back(std::move(l));
-    up.push_back(is_up(record, s, stale_after));
-  }
-  for (const family& f : kFamilies) {
-    append_family_head(out, f.name, f.type, f.help);
-    for (size_t i = 0; i < s.routers.size(); ++i) {
-      if (f.while_up_only && !up[i]) {
-        continue;
-      }
-      out += f.name;
-      out += labels[i];
-      f.value(out, s.routers[i].second, up[i]);
-      out += '\n';
-    }
-  }
+// The collector's own families, after the routers'.
+void append_collector_families(std::string& out, const fleet_snapshot& s, const process_stats& p,
+                               const char* version) {
   append_single(out, "spotwarden_collector_routers", "gauge", "Records held, one per NAS identifier.",
                 std::to_string(s.routers.size()));
   append_single(out, "spotwarden_collector_max_routers", "gauge", "The most records held (--max-routers).",
@@ -164,5 +162,99 @@ std::string metrics_text(const fleet_snapshot& s, int64_t stale_after, const pro
                 std::to_string(p.max_fds));
   append_single(out, "process_start_time_seconds", "gauge", "Start time of the process since unix epoch in seconds.",
                 std::to_string(p.start_time));
+}
+
+// Longer than any value's text: 20 digits and a sign, a load's 16.
+constexpr size_t kValueMax = 24;
+// How often a reader of the text is told of it, and how far ahead of the
+// writer its pages are asked for.
+constexpr size_t kStep = 2 << 20;
+
+size_t head_size(std::string_view name, std::string_view type, std::string_view help) {
+  return 2 * name.size() + type.size() + help.size() + sizeof "# HELP  \n# TYPE  \n";
+}
+
+}  // namespace
+
+void metrics_text(std::string& out, const fleet_snapshot& s, int64_t stale_after, const process_stats& p,
+                  const char* version, const text_progress& grew) {
+  std::string tail;
+  append_collector_families(tail, s, p, version);
+  // The labels of each router once, one after the other; every family
+  // repeats them.
+  std::string labels;
+  size_t unescaped = 0;
+  for (const auto& router : s.routers) {
+    unescaped += router.first.size() + sizeof "{nasid=\"\"} ";
+  }
+  labels.reserve(unescaped);
+  prefault(labels.data(), labels.capacity());
+  std::vector<size_t> label_end;
+  label_end.reserve(s.routers.size());
+  std::vector<bool> up;
+  up.reserve(s.routers.size());
+  size_t bound = head_size(kInfo, "gauge", kInfoHelp) + tail.size();
+  for (const family& f : kFamilies) {
+    bound += head_size(f.name, f.type, f.help) + s.routers.size() * (f.name.size() + kValueMax + 1);
+  }
+  for (const auto& [nasid, record] : s.routers) {
+    labels += "{nasid=\"";
+    append_nasid_label(labels, nasid);
+    labels += "\"} ";
+    label_end.push_back(labels.size());
+    up.push_back(is_up(record, s, stale_after));
+  }
+  // The info line's name, address and punctuation, and every line's label.
+  bound += s.routers.size() * (kInfo.size() + INET_ADDRSTRLEN + 16) + (1 + std::size(kFamilies)) * labels.size();
+  auto label = [&](size_t i) {
+    size_t start = i == 0 ? 0 : label_end[i - 1];
+    return std::string_view(labels).substr(start, label_end[i] - start);
+  };
+  // Never more than the bound, so the text never moves: a reader told of it
+  // reads it while it grows, and it is never copied into a larger string.
+  out.clear();
+  out.reserve(bound);
+  prefer_huge_pages(out.data(), out.capacity());
+  size_t told = 0;
+  size_t ready = 0;
+  auto step = [&] {
+    if (out.size() + kStep > ready) {
+      size_t to = std::min(out.capacity(), out.size() + 2 * kStep);
+      prefault(out.data() + ready, to - ready);
+      ready = to;
+    }
+    if (grew && out.size() - told >= kStep) {
+      told = out.size();
+      grew(out.data(), told);
+    }
+  };
+  append_family_head(out, kInfo, "gauge", kInfoHelp);
+  for (size_t i = 0; i < s.routers.size(); ++i) {
+    step();
+    out += kInfo;
+    out += label(i).substr(0, label(i).size() - 2);
+    out += ",address=\"";
+    append_address(out, s.routers[i].second.source);
+    out += "\"} 1\n";
+  }
+  for (const family& f : kFamilies) {
+    append_family_head(out, f.name, f.type, f.help);
+    for (size_t i = 0; i < s.routers.size(); ++i) {
+      if (f.while_up_only && !up[i]) {
+        continue;
+      }
+      step();
+      out += f.name;
+      out += label(i);
+      f.value(out, s.routers[i].second, up[i]);
+      out += '\n';
+    }
+  }
+  out += tail;
+}
+
+std::string metrics_text(const fleet_snapshot& s, int64_t stale_after, const process_stats& p, const char* version) {
+  std::string out;
+  metrics_text(out, s, stale_after, p, version, {});
   return out;
 }

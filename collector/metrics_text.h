@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "collector/growing_text.h"
 #include "collector/registry.h"
 
 // The collector process's own figures, as every Prometheus exporter shows.
@@ -20,3 +21,8 @@ struct process_stats {
 
 // `version` is shown in spotwarden_collector_build_info.
 std::string metrics_text(const fleet_snapshot& s, int64_t stale_after, const process_stats& p, const char* version);
+
+// The same text written into `out`, with `grew` (when set) told every few
+// megabytes of the text so far.
+void metrics_text(std::string& out, const fleet_snapshot& s, int64_t stale_after, const process_stats& p,
+                  const char* version, const text_progress& grew);
