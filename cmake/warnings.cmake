@@ -10,6 +10,9 @@ function(sw_program_flags target)
   if(SPOTWARDEN_FIRMWARE)
     target_compile_options(${target} PRIVATE ${SW_FIRMWARE_COMPILE_OPTIONS})
   endif()
+  if(SW_FIRMWARE_LTO)
+    set_property(TARGET ${target} PROPERTY INTERPROCEDURAL_OPTIMIZATION ON)
+  endif()
 endfunction()
 
 # Tests use GoogleTest as it was built (with exceptions).

@@ -31,8 +31,17 @@ int64_t monotonic_ms() {
 
 int set_receive_wait_ms(int fd, int64_t ms) {
   struct timeval wait = {};
-  wait.tv_sec = static_cast<time_t>(ms / 1000);
-  wait.tv_usec = static_cast<suseconds_t>(ms % 1000 * 1000);
+  // 32-bit divisions only: a 64-bit one would link libgcc's helpers (2 KB on
+  // the router) for this alone. Waits past 49 days come down in whole steps,
+  // a few hundred at most for the longest wait a setting can ask.
+  constexpr int64_t kStepMs = 4000000000;
+  while (ms >= kStepMs) {
+    ms -= kStepMs;
+    wait.tv_sec += static_cast<time_t>(kStepMs / 1000);
+  }
+  const auto rest = static_cast<uint32_t>(ms);
+  wait.tv_sec += static_cast<time_t>(rest / 1000);
+  wait.tv_usec = static_cast<suseconds_t>(rest % 1000 * 1000);
   return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
 }
 

@@ -37,6 +37,8 @@ TEST(AdvanceDeadline, KeepsTheGridAndSkipsMissedPointsPast2038AndForInt32Interva
       {1121, 1120, 2147483647, 2147484767},              // "never": one int32 interval ahead
       {2147483653, 2147483640, 30, 2147483670},          // 2038-01-19 03:14:13 UTC
       {4102444801, 2147483647, 2147483647, 4294967294},  // 2100, int32 interval
+      {10000000000, 0, 30, 10000000020},                 // a gap past 2^32 seconds
+      {10000000000, 7, 2147483647, 10737418242},         // ... and an int32 interval
   };
   for (const Case& c : cases) {
     grid_time d = c.deadline;

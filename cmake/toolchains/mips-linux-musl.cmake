@@ -21,9 +21,11 @@ if(NOT DEFINED SW_TARGET_FLAGS)
 endif()
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES SW_CROSS_TRIPLE SW_SYSROOT SW_TARGET_FLAGS)
 
+set(_sw_sysroot_compilers OFF)
 if(EXISTS "${SW_SYSROOT}/bin/${SW_CROSS_TRIPLE}-gcc")
   set(CMAKE_C_COMPILER "${SW_SYSROOT}/bin/${SW_CROSS_TRIPLE}-gcc")
   set(CMAKE_CXX_COMPILER "${SW_SYSROOT}/bin/${SW_CROSS_TRIPLE}-g++")
+  set(_sw_sysroot_compilers ON)
 else()
   set(CMAKE_C_COMPILER ${SW_CROSS_TRIPLE}-gcc)
   set(CMAKE_CXX_COMPILER ${SW_CROSS_TRIPLE}-g++)
@@ -47,6 +49,21 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Link-time optimisation (a firmware build's) archives objects with the
+# compiler's gcc-ar and gcc-ranlib, which CMake looks for beside the
+# compilers. scripts/cross-musl's are Debian's mips-linux-gnu compilers with
+# the sysroot's flags, and its bin has no gcc-ar: Debian's is theirs.
+foreach(tool ar ranlib)
+  string(TOUPPER ${tool} _sw_tool)
+  if(_sw_sysroot_compilers AND NOT EXISTS "${SW_SYSROOT}/bin/${SW_CROSS_TRIPLE}-gcc-${tool}")
+    find_program(SW_GCC_${_sw_tool} mips-linux-gnu-gcc-${tool})
+    if(SW_GCC_${_sw_tool})
+      set(CMAKE_C_COMPILER_${_sw_tool} "${SW_GCC_${_sw_tool}}" CACHE FILEPATH "")
+      set(CMAKE_CXX_COMPILER_${_sw_tool} "${SW_GCC_${_sw_tool}}" CACHE FILEPATH "")
+    endif()
+  endif()
+endforeach()
 
 # Lets ctest, gtest_discover_tests and try_run execute target binaries; the
 # loader of a dynamic program comes from the sysroot.
