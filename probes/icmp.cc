@@ -40,8 +40,10 @@ int set_receive_wait_ms(int fd, int64_t ms) {
     wait.tv_sec += static_cast<time_t>(kStepMs / 1000);
   }
   const auto rest = static_cast<uint32_t>(ms);
-  wait.tv_sec += static_cast<time_t>(rest / 1000);
-  wait.tv_usec = static_cast<suseconds_t>(rest % 1000 * 1000);
+  const uint32_t seconds = rest / 1000;
+  const uint32_t microseconds = rest % 1000 * 1000;
+  wait.tv_sec += static_cast<time_t>(seconds);
+  wait.tv_usec = static_cast<suseconds_t>(microseconds);
   return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
 }
 

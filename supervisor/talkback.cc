@@ -21,11 +21,12 @@ void advance_deadline(grid_time now, grid_time* deadline, int interval) {
     // links libgcc's helpers, 2 KB on the router): a gap past 136 years
     // first comes down in steps of whole intervals.
     const auto step = static_cast<uint32_t>(interval);
-    const grid_time big_step = static_cast<grid_time>((UINT32_MAX / step) * step);
+    const uint32_t big_step = UINT32_MAX / step * step;
     while (now - d > static_cast<grid_time>(UINT32_MAX)) {
       d += big_step;
     }
-    d += static_cast<grid_time>(static_cast<uint32_t>(now - d) / step * step);
+    const uint32_t skipped = static_cast<uint32_t>(now - d) / step * step;
+    d += skipped;
   }
   if (d <= now) {
     d += interval;
