@@ -36,10 +36,6 @@ struct status_record {
 
 status_record g_status;
 
-bool same_page(const char* a, const char* b) {
-  return a == b || (a != nullptr && b != nullptr && strcmp(a, b) == 0);
-}
-
 void status_write() {
   const status_record& s = g_status;
   char text[1024];
@@ -67,13 +63,19 @@ void status_write() {
 
 }  // namespace
 
+bool status_same_page(const char* a, const char* b) {
+  return a == b || (a != nullptr && b != nullptr && strcmp(a, b) == 0);
+}
+
+status_shown status_now() { return {g_status.entered, g_status.state, g_status.page}; }
+
 void status_enter(status_state state, const char* page) {
   status_record& s = g_status;
   bool changed = !s.entered || s.state != state;
   if (changed) {
     s.since = static_cast<int64_t>(os_time());
   }
-  if (!changed && !s.heartbeat_unwritten && same_page(s.page, page)) {
+  if (!changed && !s.heartbeat_unwritten && status_same_page(s.page, page)) {
     return;
   }
   s.entered = true;

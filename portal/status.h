@@ -8,6 +8,18 @@ inline constexpr const char kStatusPath[] = "/var/run/spotwarden.status";
 
 enum class status_state { starting, settings, portal_config, radius_check, online, offline };
 
+// What the file shows: before the first status_enter(), starting with no
+// page and `entered` false.
+struct status_shown {
+  bool entered;
+  status_state state;
+  const char* page;  // nullptr: none
+};
+status_shown status_now();
+
+// Pages are the same when their texts are, whichever constant holds them.
+bool status_same_page(const char* a, const char* b);
+
 // Enters `state` with `page` (the offline-reason page shown, or nullptr for
 // none); writes the file when either changed or a heartbeat came since.
 void status_enter(status_state state, const char* page);

@@ -7,6 +7,7 @@
 #include "portal/portal.h"
 #include "probes/radius.h"
 #include "supervisor/hotspot.h"
+#include "supervisor/portal_config.h"
 
 namespace {
 

@@ -61,7 +61,10 @@ TEST(ControlStep, R003AfterEachFailedTryThenTheRoundsWaitThenR004AndR005UntilEac
   FakePrograms fakes;
   // wget copies the local file its URL names and fails, as wget does, when there is none.
   fakes.program("wget", "cp \"$5\" \"$3\"");
-  fakes.program("killall", "echo \"$*\" >> \"$D/signals\"");
+  // Each signal with what users saw as it went: the link moves before chilli
+  // is told, the status file after.
+  fakes.program("killall", "echo \"$* $(readlink /var/run/offline-reason || echo none)"
+                           " $(grep ^state= /var/run/spotwarden.status)\" >> \"$D/signals\"");
   fakes.write("settings", "# spotwarden.conf\nchilliconf_retries 2\nradiuscheck_retries 0\n");
   os_clock_override(&kFakeClock);
   char nasid[] = "N", conf[] = "/var/run/chilli.conf";
@@ -96,7 +99,9 @@ TEST(ControlStep, R003AfterEachFailedTryThenTheRoundsWaitThenR004AndR005UntilEac
   EXPECT_EQ(control_phase::online, s.phase);
   EXPECT_EQ("<none>", link_target());
   EXPECT_EQ((std::vector<unsigned>{30, 30, 2}), g_pauses) << "each failure wait, then the pause before online";
-  EXPECT_EQ("-1 chilli\n-" + std::to_string(SIGPWR) + " chilli\n-" + std::to_string(SIGUSR2) + " chilli\n",
+  const std::string online = " chilli none state=radius-check\n";
+  EXPECT_EQ("-1 chilli /www/zelvanet_R003.html state=portal-config\n-" + std::to_string(SIGPWR) + online + "-" +
+                std::to_string(SIGUSR2) + online,
             fakes.read("signals"));
   os_clock_override(nullptr);
   spotwarden_conf_free(const_cast<spotwarden_conf*>(s.settings));  // the process's, for good

@@ -1,7 +1,6 @@
 #include "supervisor/hotspot.h"
 
 #include <signal.h>
-#include <string.h>
 
 #include "common/clock.h"
 #include "os/log.h"
@@ -9,26 +8,15 @@
 
 namespace {
 
-struct hotspot_record {
-  bool entered = false;
-  status_state state = status_state::starting;
-  const char* page = nullptr;
-};
-
-hotspot_record g_hotspot;
-
-bool same_page(const char* a, const char* b) {
-  return a == b || (a != nullptr && b != nullptr && strcmp(a, b) == 0);
-}
-
-void show_page(const char* page) {
-  const hotspot_record& h = g_hotspot;
-  if (h.entered && same_page(h.page, page)) {
+// What the status file shows is what the link and chilli were last told:
+// the one record of both.
+void show_page(const status_shown& was, const char* page) {
+  if (was.entered && status_same_page(was.page, page)) {
     return;
   }
   if (page == nullptr) {
     remove_offline_reason(kOfflineReasonLink);
-  } else if (!h.entered || h.page == nullptr) {
+  } else if (!was.entered || was.page == nullptr) {
     // Made, never replaced: at start-up a link left by an earlier life stays
     // until the first move.
     write_offline_reason(kOfflineReasonLink, page);
@@ -56,11 +44,8 @@ void tell_chilli(status_state from, status_state to) {
 }  // namespace
 
 void hotspot_enter(status_state state, const char* page) {
-  hotspot_record& h = g_hotspot;
-  show_page(page);
-  tell_chilli(h.state, state);
-  h.entered = true;
-  h.state = state;
-  h.page = page;
+  const status_shown was = status_now();
+  show_page(was, page);
+  tell_chilli(was.state, state);
   status_enter(state, page);
 }

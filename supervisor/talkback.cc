@@ -1,11 +1,9 @@
 #include "supervisor/talkback.h"
 
-#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 
 #include "common/clock.h"
-#include "config/chillispot_conf.h"
 #include "config/spotwarden_conf.h"
 #include "probes/icmp.h"
 #include "os/log.h"
@@ -13,6 +11,7 @@
 #include "os/runner.h"
 #include "portal/status.h"
 #include "supervisor/hotspot.h"
+#include "supervisor/portal_config.h"
 
 void advance_deadline(grid_time now, grid_time* deadline, int interval) {
   grid_time d = *deadline;
@@ -38,17 +37,6 @@ int web_ping(const char* url) {
   int result = run_wget(url, nullptr);
   LOG("web ping %s\n", result == 0 ? "successful" : "failed");
   status_webping(result == 0);
-  return result;
-}
-
-int portal_config_refresh(const char* url, const char* conf, const char* secret) {
-  int result = chillispot_conf_update(url, conf, secret);
-  if (result == 1) {
-    // chilli reloads before the log says the new file is in force.
-    signal_chilli(SIGHUP);
-    chillispot_conf_report_installed(conf);
-    status_portal_installed();
-  }
   return result;
 }
 

@@ -24,10 +24,6 @@ void advance_deadline(grid_time now, grid_time* deadline, int interval);
 // outcome. Returns run_wget()'s result.
 int web_ping(const char* url);
 
-// One portal configuration download (chillispot_conf_update()), an
-// installed one counted in the status file. Its result.
-int portal_config_refresh(const char* url, const char* conf, const char* secret);
-
 // Everything the loop works with; filled by talkback_begin().
 struct talkback_state {
   const char* query;       // web-ping query, appended to webping_url

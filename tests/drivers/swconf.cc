@@ -11,7 +11,7 @@
 #include "config/chillispot_conf.h"
 #include "common/clock.h"
 #include "config/spotwarden_conf.h"
-#include "supervisor/talkback.h"
+#include "supervisor/portal_config.h"
 
 namespace {
 
