@@ -176,8 +176,12 @@ class QueryApi:
     def own_metric(self, name, listen=None):
         """A value of a server's own /metrics (this one's, or the one at
         `listen`): the first line starting with `name`."""
+        return self.own_metrics(name, listen)[0]
+
+    def own_metrics(self, name, listen=None):
+        """Every value of a server's own /metrics whose line starts with `name`."""
         text = self.host.run("wget", "-qO-", "http://%s/metrics" % (listen or self.listen))
-        return float(next(line.split()[-1] for line in text.splitlines() if line.startswith(name)))
+        return [float(line.split()[-1]) for line in text.splitlines() if line.startswith(name)]
 
 
 class Prometheus(QueryApi):
@@ -232,7 +236,7 @@ class VictoriaMetrics(QueryApi):
     vmagent and vmalert listen on the ports after `listen`'s."""
 
     def __init__(self, host, targets, listen="127.0.0.1:8428", rules=None, alertmanager=None, interval="1s",
-                 job="collector", web=None):
+                 job="collector", web=None, query_limit="30s"):
         self.host = host
         self.listen = listen
         address, port = listen.rsplit(":", 1)
@@ -244,12 +248,12 @@ class VictoriaMetrics(QueryApi):
         with open(config, "w") as f:
             f.write(scrape_config(targets, interval, job, web))
         try:
-            self._start_all(config, rules, alertmanager, interval)
+            self._start_all(config, rules, alertmanager, interval, query_limit)
         except Exception:
             self.cleanup()
             raise
 
-    def _start_all(self, config, rules, alertmanager, interval):
+    def _start_all(self, config, rules, alertmanager, interval, query_limit):
         store = "http://" + self.listen
         # Samples become visible to queries after -search.latencyOffset (30 s
         # by default): more than the whole wait of a short alert.
@@ -257,13 +261,16 @@ class VictoriaMetrics(QueryApi):
         # rules reads a series a router and collector (300,000 at most by
         # default), a collector's page at its 200,000 routers is about 180 MB
         # (16 MB by default), and each evaluation records a series a router
-        # (vmalert queues 100,000 by default and drops the rest).
+        # (vmalert queues 100,000 by default and drops the rest). Parsed
+        # whole, each such page costs vmagent gigabytes: it parses them as
+        # they come.
         self._start("victoria-metrics", self.listen, "-storageDataPath=" + os.path.join(self.dir, "data"),
                     "-retentionPeriod=1d", "-search.latencyOffset=" + interval,
-                    "-search.maxUniqueTimeseries=20000000")
+                    "-search.maxUniqueTimeseries=20000000", "-search.maxQueryDuration=" + query_limit)
         self._start("vmagent", self.agent, "-promscrape.config=" + config, "-remoteWrite.url=%s/api/v1/write" % store,
                     "-remoteWrite.tmpDataPath=" + os.path.join(self.dir, "vmagent"),
-                    "-remoteWrite.flushInterval=" + interval, "-promscrape.maxScrapeSize=1GB")
+                    "-remoteWrite.flushInterval=" + interval, "-promscrape.maxScrapeSize=1GB",
+                    "-promscrape.streamParse")
         if rules:
             self._start("vmalert", self.evaluator, "-rule=" + rules, "-evaluationInterval=" + interval,
                         "-datasource.url=" + store, "-remoteWrite.url=" + store, "-remoteRead.url=" + store,
