@@ -86,7 +86,10 @@ def main():
         # A rule's query may take as long as the interval it has to fit in,
         # rather than VictoriaMetrics' 30 s: the run then tells how long the
         # rules take, not only that they were cut.
-        limits = {"query_limit": "%ds" % max(interval, 30)} if stack == "victoriametrics" else {}
+        # MEMORY_PERCENT: the share of the host's memory VictoriaMetrics may
+        # give its caches (60 by default), for the least it needs.
+        limits = ({"query_limit": "%ds" % max(interval, 30), "memory_percent": int(os.environ.get("MEMORY_PERCENT", 60))}
+                  if stack == "victoriametrics" else {})
         store = STACKS[stack](operator, targets, rules=RULES, interval="%ds" % interval, **limits)
         parts.append(store)
         sandbox.wait_for(lambda: resident(store, stack) and store.value("spotwarden:routers:count"),

@@ -236,7 +236,7 @@ class VictoriaMetrics(QueryApi):
     vmagent and vmalert listen on the ports after `listen`'s."""
 
     def __init__(self, host, targets, listen="127.0.0.1:8428", rules=None, alertmanager=None, interval="1s",
-                 job="collector", web=None, query_limit="30s"):
+                 job="collector", web=None, query_limit="30s", memory_percent=60):
         self.host = host
         self.listen = listen
         address, port = listen.rsplit(":", 1)
@@ -248,12 +248,12 @@ class VictoriaMetrics(QueryApi):
         with open(config, "w") as f:
             f.write(scrape_config(targets, interval, job, web))
         try:
-            self._start_all(config, rules, alertmanager, interval, query_limit)
+            self._start_all(config, rules, alertmanager, interval, query_limit, memory_percent)
         except Exception:
             self.cleanup()
             raise
 
-    def _start_all(self, config, rules, alertmanager, interval, query_limit):
+    def _start_all(self, config, rules, alertmanager, interval, query_limit, memory_percent):
         store = "http://" + self.listen
         # Samples become visible to queries after -search.latencyOffset (30 s
         # by default): more than the whole wait of a short alert.
@@ -266,7 +266,8 @@ class VictoriaMetrics(QueryApi):
         # they come.
         self._start("victoria-metrics", self.listen, "-storageDataPath=" + os.path.join(self.dir, "data"),
                     "-retentionPeriod=1d", "-search.latencyOffset=" + interval,
-                    "-search.maxUniqueTimeseries=20000000", "-search.maxQueryDuration=" + query_limit)
+                    "-search.maxUniqueTimeseries=20000000", "-search.maxQueryDuration=" + query_limit,
+                    "-memory.allowedPercent=%d" % memory_percent)
         self._start("vmagent", self.agent, "-promscrape.config=" + config, "-remoteWrite.url=%s/api/v1/write" % store,
                     "-remoteWrite.tmpDataPath=" + os.path.join(self.dir, "vmagent"),
                     "-remoteWrite.flushInterval=" + interval, "-promscrape.maxScrapeSize=1GB",
